@@ -31,12 +31,33 @@ CarveType DetectCabinet(ByteReader r, CarveContext&) {
 }
 
 // The coder record of the LZMA-packed header at the end of a 7-Zip archive.
+// What follows it to the archive's end is short and fixed but for the size
+// of the packed header (one byte for a header under 128 bytes, else more):
+// dictionary size, unpack sizes, the CRC and two end marks. It is walked when
+// it is at hand; otherwise the end lies 27 bytes after the record's start.
 class SevenZipEnd final : public EndTest {
  public:
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
-    const size_t pos = FindLast(chunk, "\x00\x07\x0B\x01\x00\x01\x23\x03\x01\x01\x05\x5D"sv);
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
+    constexpr Pattern kCoder = "\x00\x07\x0B\x01\x00\x01\x23\x03\x01\x01\x05\x5D"sv;
+    const size_t pos = FindLast(chunk, kCoder);
     if (pos == kNotFound) return std::nullopt;
+    if (auto end = WalkTail(ByteReader(chunk), pos + kCoder.size() + 4)) return base + *end;
     return base + pos + 27;
+  }
+
+ private:
+  static std::optional<size_t> WalkTail(const ByteReader& r, size_t at) {
+    if (r.U8(at) != 0x0C) return std::nullopt;  // unpack sizes
+    const uint8_t first = r.U8(at + 1);
+    size_t extra = 0;  // a 7-Zip number has one more byte per leading 1 bit
+    while (extra < 8 && (first & (0x80 >> extra)) != 0) ++extra;
+    at += 2 + extra;
+    if (r.U8(at) != 0x0A || r.U8(at + 1) != 0x01) return std::nullopt;  // the CRC, defined
+    at += 2 + 4;
+    if (r.U8(at) != 0x00 || r.U8(at + 1) != 0x00 || r.overrun()) return std::nullopt;
+    return at + 2;
   }
 };
 
@@ -44,7 +65,9 @@ class SevenZipEnd final : public EndTest {
 class RarEnd final : public EndTest {
  public:
   explicit RarEnd(uint32_t sectorSize) : sectorSize_(sectorSize) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     constexpr Pattern kMarker = "\xC4\x3D\x7B\x00\x40\x07\x00"sv;
     const size_t pos = FindFirstZeroTailed(chunk, kMarker, sectorSize_);
     if (pos == kNotFound) return std::nullopt;
@@ -59,12 +82,12 @@ class RarEnd final : public EndTest {
 
 uint64_t MeasureSevenZip(ByteReader r, CarveContext& context) {
   SevenZipEnd end;
-  return ScanAhead(context, r.bytes(), {.limit = k4GiB, .kind = EndKind::kStopping}, &end);
+  return ScanAhead(context, r.bytes(), {.limit = k4GiB, .kind = EndKind::kStopping, .firstSectorFirst = true}, &end);
 }
 
 uint64_t MeasureRar(ByteReader r, CarveContext& context) {
   RarEnd end(context.sectorSize);
-  return ScanAhead(context, r.bytes(), {.limit = k4GiB, .kind = EndKind::kStopping}, &end);
+  return ScanAhead(context, r.bytes(), {.limit = k4GiB, .kind = EndKind::kStopping, .firstSectorFirst = true}, &end);
 }
 
 uint64_t MeasureCabinet(ByteReader r, CarveContext& context) {

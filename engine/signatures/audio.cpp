@@ -35,7 +35,7 @@ CarveType DetectSmaf(ByteReader r, CarveContext&) {
 // An ID3v1 tag: 128 bytes from its "TAG".
 class Id3v1End final : public EndTest {
  public:
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t /*beforeCut*/) override {
     const size_t pos = FindFirst(chunk, "TAG");
     if (pos == kNotFound) return std::nullopt;
     return base + pos + 128;
@@ -48,9 +48,9 @@ class MidiEnd final : public EndTest {
  public:
   explicit MidiEnd(uint16_t tracks) : tracks_(tracks) {}
 
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t /*beforeCut*/) override {
     std::array<uint8_t, 8> header{};
-    while (!broken_ && counted_ < tracks_ && HeaderAt(next_, chunk, base, header)) {
+    while (!broken_ && counted_ < tracks_ && headers_.Read(chunk, base, next_, header)) {
       const ByteReader h(header.data(), header.size());
       if (h.Equals(0, "MTrk")) {
         ++counted_;
@@ -60,43 +60,25 @@ class MidiEnd final : public EndTest {
       }
       next_ += 8 + uint64_t{h.Be32(4)};
     }
-    // Keep the tail of this buffer for a header that continues in the next one.
-    const size_t keep = std::min(chunk.size(), carry_.size());
-    std::copy(chunk.end() - static_cast<ptrdiff_t>(keep), chunk.end(), carry_.begin());
-    carryLength_ = keep;
-    carryBase_ = base + chunk.size() - keep;
+    headers_.Keep(chunk, base);
     if (counted_ == tracks_) return next_;
     return std::nullopt;
   }
 
  private:
-  bool HeaderAt(uint64_t offset, std::span<const uint8_t> chunk, uint64_t base, std::array<uint8_t, 8>& out) const {
-    for (size_t k = 0; k < out.size(); ++k) {
-      const uint64_t pos = offset + k;
-      if (pos >= base && pos - base < chunk.size()) {
-        out[k] = chunk[pos - base];
-      } else if (pos >= carryBase_ && pos - carryBase_ < carryLength_) {
-        out[k] = carry_[pos - carryBase_];
-      } else {
-        return false;
-      }
-    }
-    return true;
-  }
-
   uint16_t tracks_;
   uint16_t counted_ = 0;
   uint64_t next_ = 14;  // the first chunk after the 14-byte header chunk
   bool broken_ = false;
-  std::array<uint8_t, 8> carry_{};
-  size_t carryLength_ = 0;
-  uint64_t carryBase_ = 0;
+  ChainedHeaders headers_;
 };
 
 // The APE tag at the end of the file: a header and a footer of 32 bytes each.
 class ApeTagEnd final : public EndTest {
  public:
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     constexpr Pattern kTag = "APETAGEX\xD0\x07"sv;
     const size_t first = FindFirst(chunk, kTag);
     if (first == kNotFound) return std::nullopt;

@@ -112,7 +112,9 @@ uint64_t CompoundFileSize(const ByteReader& header, CarveContext& context) {
 class CompObjEnd final : public EndTest {
  public:
   explicit CompObjEnd(uint32_t sectorSize) : sectorSize_(sectorSize) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     if (FindFirst(chunk, "\x01\x00\xFE\xFF\x03\x0A"sv) == kNotFound) return std::nullopt;
     constexpr Pattern kWordName = "Microsoft Office Word\x20\xCE\xC4\xB5\xB5"sv;
     const size_t pos = FindFirst(chunk, kWordName);

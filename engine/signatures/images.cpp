@@ -51,7 +51,9 @@ CarveType DetectIcon(ByteReader r, CarveContext&) {
 class GifEnd final : public EndTest {
  public:
   explicit GifEnd(uint32_t sectorSize) : sectorSize_(sectorSize) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     const size_t pos = FindFirstZeroTailed(chunk, "\x00\x3B"sv, sectorSize_);
     if (pos == kNotFound) return std::nullopt;
     return base + pos + 2;

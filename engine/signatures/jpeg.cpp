@@ -19,7 +19,7 @@ CarveType DetectJpeg(ByteReader r, CarveContext&) {
 class JpegEnd final : public EndTest {
  public:
   explicit JpegEnd(uint32_t sectorSize) : sectorSize_(sectorSize) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t /*beforeCut*/) override {
     const size_t pos = FindFirstZeroTailed(chunk, "\xFF\xD9"sv, sectorSize_);
     if (pos == kNotFound) return std::nullopt;
     return base + pos + 2;

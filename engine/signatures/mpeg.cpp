@@ -68,7 +68,9 @@ CarveType DetectBdavStream(ByteReader r, CarveContext& context) {
 class MpegEnd final : public EndTest {
  public:
   MpegEnd(Pattern marker, uint32_t sectorSize) : marker_(marker), sectorSize_(sectorSize) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     const size_t pos = FindFirstZeroTailed(chunk, marker_, sectorSize_);
     if (pos == kNotFound) return std::nullopt;
     return base + pos + marker_.size();
@@ -84,7 +86,7 @@ class MpegEnd final : public EndTest {
 class PacketGridEnd final : public EndTest {
  public:
   explicit PacketGridEnd(uint32_t sectorSize) : next_(sectorSize - sectorSize % kTsPacket + kTsPacket) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t /*beforeCut*/) override {
     for (; next_ < base + chunk.size(); next_ += kTsPacket) {
       if (next_ < base) continue;
       if (chunk[next_ - base] != 'G') return next_;
@@ -101,7 +103,11 @@ class PacketGridEnd final : public EndTest {
 uint64_t MeasureMpeg(ByteReader r, CarveContext& context) {
   const Pattern marker = r.Equals(0, "\x00\x00\x01\xB3"sv) ? "\x00\x00\x01\xB7"sv : "\x00\x00\x01\xB9"sv;
   MpegEnd end(marker, context.sectorSize);
-  return ScanAhead(context, r.bytes(), {.limit = k6GiB, .kind = EndKind::kStopping, .mpegCut = true}, &end);
+  return ScanAhead(context, r.bytes(), {.limit = k6GiB, .kind = EndKind::kStopping, .sameKind = CarveType::kMpeg}, &end);
+}
+
+uint64_t MeasureMpegAudio(ByteReader r, CarveContext& context) {
+  return ScanAhead(context, r.bytes(), {.limit = k256MiB, .sameKind = CarveType::kMpegAudio}, nullptr);
 }
 
 uint64_t MeasureTransportStream(ByteReader r, CarveContext& context) {

@@ -78,13 +78,34 @@ CarveType DetectZip(ByteReader r, CarveContext&) {
   return r.size() >= 48 && r.Equals(0, kLocalHeader) ? CarveType::kZip : CarveType::kNone;
 }
 
-// The last end-of-central-directory record of the chunk, with its comment.
+// The last end-of-central-directory record of the chunk that closes this
+// archive (its central directory ends right before it, counted from the
+// file's start), with its comment. Records of archives that follow are
+// skipped; without such a record, the last one before the next file start.
 class ZipEnd final : public EndTest {
  public:
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
-    const size_t pos = FindLast(chunk, kEndOfCentralDirectory);
-    if (pos == kNotFound) return std::nullopt;
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
     const ByteReader r(chunk);
+    size_t fallback = kNotFound;
+    for (size_t pos = FindLast(chunk, kEndOfCentralDirectory); pos != kNotFound;
+         pos = pos == 0 ? kNotFound : FindLast(chunk.first(pos + kEndOfCentralDirectory.size() - 1),
+                                                kEndOfCentralDirectory)) {
+      if (ClosesThisArchive(r, pos, base)) return RecordEnd(r, pos, base);
+      if (fallback == kNotFound && pos < beforeCut) fallback = pos;
+    }
+    if (fallback == kNotFound) return std::nullopt;
+    return RecordEnd(r, fallback, base);
+  }
+
+ private:
+  static bool ClosesThisArchive(const ByteReader& r, size_t pos, uint64_t base) {
+    const uint32_t directorySize = r.U32(pos + 12);
+    const uint32_t directoryOffset = r.U32(pos + 16);
+    if (directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF)
+      return pos >= 20 && r.Equals(pos - 20, "PK\x06\x07"sv);  // ZIP64: the locator precedes the record
+    return uint64_t{directoryOffset} + directorySize == base + pos;
+  }
+  static uint64_t RecordEnd(const ByteReader& r, size_t pos, uint64_t base) {
     const uint64_t comment = r.Fits(pos + 20, 2) ? r.U16(pos + 20) : 0;
     return base + pos + 22 + comment;
   }
@@ -94,12 +115,12 @@ class ZipEnd final : public EndTest {
 
 uint64_t MeasurePackage(ByteReader r, CarveContext& context) {
   ZipEnd end;
-  return ScanAhead(context, r.bytes(), {.limit = kOfficeLimit, .kind = EndKind::kStopping}, &end);
+  return ScanAhead(context, r.bytes(), {.limit = kOfficeLimit, .kind = EndKind::kStopping, .firstSectorFirst = true}, &end);
 }
 
 uint64_t MeasureZip(ByteReader r, CarveContext& context) {
   ZipEnd end;
-  return ScanAhead(context, r.bytes(), {.limit = k4GiB, .kind = EndKind::kStopping}, &end);
+  return ScanAhead(context, r.bytes(), {.limit = k4GiB, .kind = EndKind::kStopping, .firstSectorFirst = true}, &end);
 }
 
 extern const DetectorSpec kPackageDetector{DetectPackage, {{{0, 'P'}, {31, '['}}}, 2};

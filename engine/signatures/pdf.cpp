@@ -14,7 +14,9 @@ CarveType DetectPdf(ByteReader r, CarveContext&) {
 // "trailer" keyword.
 class PdfEnd final : public EndTest {
  public:
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     if (size_t pos = FindLast(chunk, "%%EOF"); pos != kNotFound) {
       size_t end = pos + 5;
       // Writers end the line after the marker; those bytes belong to the file.

@@ -14,7 +14,9 @@ CarveType DetectPng(ByteReader r, CarveContext&) {
 class PngEnd final : public EndTest {
  public:
   explicit PngEnd(uint32_t sectorSize) : sectorSize_(sectorSize) {}
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     constexpr Pattern kMarker = "IEND\xAE\x42\x60\x82"sv;
     const size_t pos = FindFirstZeroTailed(chunk, kMarker, sectorSize_);
     if (pos == kNotFound) return std::nullopt;

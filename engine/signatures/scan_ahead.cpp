@@ -49,14 +49,35 @@ bool StartsWithNoCase(std::span<const uint8_t> bytes, std::string_view prefix) {
   return true;
 }
 
-bool FindNextFileStart(CarveContext& context, std::span<const uint8_t> block, uint64_t& length, bool mpegCut) {
+bool ChainedHeaders::Read(std::span<const uint8_t> chunk, uint64_t base, uint64_t offset,
+                          std::span<uint8_t> out) const {
+  for (size_t k = 0; k < out.size(); ++k) {
+    const uint64_t pos = offset + k;
+    if (pos >= base && pos - base < chunk.size()) {
+      out[k] = chunk[pos - base];
+    } else if (pos >= keptBase_ && pos - keptBase_ < keptLength_) {
+      out[k] = kept_[pos - keptBase_];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ChainedHeaders::Keep(std::span<const uint8_t> chunk, uint64_t base) {
+  keptLength_ = std::min(chunk.size(), kept_.size());
+  keptBase_ = base + chunk.size() - keptLength_;
+  std::copy(chunk.end() - static_cast<ptrdiff_t>(keptLength_), chunk.end(), kept_.begin());
+}
+
+bool FindNextFileStart(CarveContext& context, std::span<const uint8_t> block, uint64_t& length, CarveType sameKind) {
   const uint32_t sectorSize = context.sectorSize;
   const size_t sectors = block.size() / sectorSize;
   for (size_t i = 0; i < sectors; ++i) {
     ++context.sectorUnderTest;
     const auto sector = block.subspan(i * sectorSize, sectorSize);
     const CarveType found = DetectFileStart(ByteReader(sector), context);
-    const bool fileStart = found != CarveType::kNone && !(mpegCut && found == CarveType::kMpeg);
+    const bool fileStart = found != CarveType::kNone && found != sameKind;
     if (fileStart || IsFileSystemStructure(sector)) {
       length += uint64_t{i} * sectorSize;
       return true;
@@ -102,7 +123,7 @@ uint64_t ScanAhead(CarveContext& context, std::span<const uint8_t> firstSector, 
                    EndTest* endTest) {
   const uint32_t sectorSize = context.sectorSize;
   if (options.firstSectorFirst && endTest != nullptr) {
-    if (auto end = (*endTest)(firstSector, 0)) return *end;
+    if (auto end = (*endTest)(firstSector, 0, firstSector.size())) return *end;
   }
 
   uint64_t length = sectorSize;
@@ -131,11 +152,12 @@ uint64_t ScanAhead(CarveContext& context, std::span<const uint8_t> firstSector, 
 
     const auto chunk = std::span<const uint8_t>(scratch).first(size_t{got} * sectorSize);
     uint64_t cutLength = length;
-    const bool cut = FindNextFileStart(context, chunk, cutLength, options.mpegCut);
+    const bool cut = FindNextFileStart(context, chunk, cutLength, options.sameKind);
+    const size_t beforeCut = static_cast<size_t>(cutLength - length);
     if (cut) length = cutLength;
 
     if (endTest != nullptr) {
-      if (auto end = (*endTest)(chunk, base)) {
+      if (auto end = (*endTest)(chunk, base, cut ? beforeCut : chunk.size())) {
         if (options.kind == EndKind::kStopping) {
           length = (options.markerYieldsToCut && cut) ? std::min(*end, length) : *end;
           return length;

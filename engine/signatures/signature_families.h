@@ -30,12 +30,14 @@ extern const DetectorSpec kTransportStreamDetector;
 extern const DetectorSpec kBdavStreamDetector;
 uint64_t MeasureMpeg(ByteReader sector, CarveContext& context);
 uint64_t MeasureTransportStream(ByteReader sector, CarveContext& context);
+uint64_t MeasureMpegAudio(ByteReader sector, CarveContext& context);
 
 // isobmff.cpp
 extern const DetectorSpec kMp4Detector;
 extern const DetectorSpec k3gppDetector;
 extern const DetectorSpec kQuickTimeDetector;
 uint64_t MeasureMp4(ByteReader sector, CarveContext& context);
+uint64_t MeasureIsoMedia(ByteReader sector, CarveContext& context);
 
 // video.cpp: RealMedia, ASF, Matroska, MXF
 extern const DetectorSpec kRealMediaDetector;

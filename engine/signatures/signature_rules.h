@@ -61,18 +61,42 @@ struct ScanAheadOptions {
   uint64_t limit = 0;             // bytes after the first sector that may be read
   EndKind kind = EndKind::kNone;
   bool firstSectorFirst = false;  // run the end test on the first sector before reading
-  bool mpegCut = false;           // another MPEG start does not end an MPEG file
+  // A start of this kind does not end the file (MPEG packs and audio frames
+  // that happen to begin at a sector boundary look like new files).
+  CarveType sameKind = CarveType::kNone;
   bool markerYieldsToCut = false; // a file start before the marker still ends the file
 };
 
 // The end test of a rule: given a chunk that begins at file offset `base`,
-// the file offset where the marker ends, if the chunk holds one.
+// the file offset where the marker ends, if the chunk holds one. beforeCut is
+// the number of the chunk's bytes before the next file start (the chunk's size
+// when none begins in it): a marker after it belongs to another file.
 class EndTest {
  public:
-  virtual std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) = 0;
+  virtual std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) = 0;
 
  protected:
   ~EndTest() = default;
+};
+
+// Gives the bytes at any file offset of the buffers an end test has seen so
+// far, as long as they lie in the current chunk or in the tail kept from the
+// previous one: for formats made of chained records whose headers may straddle
+// two chunks.
+class ChainedHeaders {
+ public:
+  static constexpr size_t kKept = 16;
+
+  // Copies `out.size()` bytes (at most kKept) at file offset `offset`; false
+  // when they are not all at hand.
+  bool Read(std::span<const uint8_t> chunk, uint64_t base, uint64_t offset, std::span<uint8_t> out) const;
+  // Keeps the tail of the chunk for the next call.
+  void Keep(std::span<const uint8_t> chunk, uint64_t base);
+
+ private:
+  std::array<uint8_t, kKept> kept_{};
+  size_t keptLength_ = 0;
+  uint64_t keptBase_ = 0;
 };
 
 // The read-ahead loop shared by most size rules. Reads 64 KiB chunks after the
@@ -81,10 +105,11 @@ class EndTest {
 uint64_t ScanAhead(CarveContext& context, std::span<const uint8_t> firstSector, const ScanAheadOptions& options,
                    EndTest* endTest);
 
-// The first sector of `block` (whole sectors) at which a recognised file or a
-// file-system structure begins; adds its offset to `length`. Advances
-// context.sectorUnderTest by the sectors looked at.
-bool FindNextFileStart(CarveContext& context, std::span<const uint8_t> block, uint64_t& length, bool mpegCut);
+// The first sector of `block` (whole sectors) at which a recognised file (other
+// than one of kind `sameKind`) or a file-system structure begins; adds its
+// offset to `length`. Advances context.sectorUnderTest by the sectors looked at.
+bool FindNextFileStart(CarveContext& context, std::span<const uint8_t> block, uint64_t& length,
+                       CarveType sameKind = CarveType::kNone);
 
 // A sector that belongs to a file system rather than to a file.
 bool IsFileSystemStructure(std::span<const uint8_t> sector);

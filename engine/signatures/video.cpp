@@ -33,7 +33,9 @@ CarveType DetectMxf(ByteReader r, CarveContext&) {
 // An empty index chunk closes the file.
 class RealMediaEnd final : public EndTest {
  public:
-  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base) override {
+  std::optional<uint64_t> operator()(std::span<const uint8_t> chunk, uint64_t base, size_t beforeCut) override {
+    // A marker after the next file start is that file's, not this one's.
+    chunk = chunk.first(beforeCut);
     constexpr Pattern kMarker = "INDX\x00\x00\x00\x14\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00"sv;
     const size_t pos = FindFirst(chunk, kMarker);
     if (pos == kNotFound) return std::nullopt;
