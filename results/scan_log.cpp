@@ -122,7 +122,7 @@ bool IsPlainFileName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-// A decimal number from text[begin, end): an optional "-" and digits, wrapping
+// A decimal number at the start of text: an optional "-" and digits, wrapping
 // like a 64-bit value; false when there are no digits.
 bool ParseNumber(std::string_view text, uint64_t& value) {
   size_t i = 0;
