@@ -70,6 +70,13 @@ std::optional<uint64_t> ReadSysfsNumber(const std::string& path) {
   return std::strtoull(line.c_str(), nullptr, 10);
 }
 
+std::optional<std::string> ReadSysfsText(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) return std::nullopt;
+  return line;
+}
+
 std::vector<std::string> ListDriveNames() {
   std::vector<std::string> names;
   std::error_code ec;
