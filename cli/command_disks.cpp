@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -109,7 +111,7 @@ void PrintDisk(const DiskFacts& disk, const std::vector<PartitionRecord>& rows) 
     const bool unknownUse = !free && r.mountPoint.empty();
     std::printf("  %4u  %-16s %-18s %-6s %-14s %12llu %12llu %10s %10s %10s\n", unsigned{r.volumeId},
                 free ? "(unallocated)" : r.devicePath.c_str(), r.mountPoint.empty() ? "-" : r.mountPoint.c_str(),
-                free ? "-" : r.fileSystem.c_str(), r.label.empty() ? "-" : r.label.c_str(),
+                free || r.fileSystem.empty() ? "-" : r.fileSystem.c_str(), r.label.empty() ? "-" : r.label.c_str(),
                 static_cast<unsigned long long>(r.firstSector), static_cast<unsigned long long>(r.sectorCount),
                 SizeText(r.totalBytes).c_str(), free ? "-" : unknownUse ? "?" : SizeText(r.usedBytes).c_str(),
                 unknownUse ? "?" : SizeText(r.freeBytes).c_str());
@@ -167,10 +169,16 @@ int RunDisks(const std::vector<std::string>& args) {
   if (!denied.empty()) {
     std::string names;
     for (const auto& n : denied) names += (names.empty() ? "" : ", ") + n;
-    std::fprintf(stderr,
-                 "selvane disks: permission denied reading %s.\n"
-                 "Reading disks needs root: run \"sudo selvane disks%s\".\n",
-                 names.c_str(), all ? " --all" : "");
+    if (::geteuid() == 0)
+      std::fprintf(stderr,
+                   "selvane disks: permission denied reading %s, even to root\n"
+                   "(a container or a security policy keeps the devices from this program).\n",
+                   names.c_str());
+    else
+      std::fprintf(stderr,
+                   "selvane disks: permission denied reading %s.\n"
+                   "Reading disks needs root: run \"sudo selvane disks%s\".\n",
+                   names.c_str(), all ? " --all" : "");
   }
   if (listed == 0) {
     if (!denied.empty()) {

@@ -84,7 +84,9 @@ class ProgressLine {
       lastTenth_ = percent / 10;
     }
     lastShown_ = now;
-    std::string left = secondsLeft < 0 ? "estimating time left" : DurationText(secondsLeft) + " left";
+    std::string left = done == total   ? ""
+                       : secondsLeft < 0 ? "estimating time left"
+                                         : DurationText(secondsLeft) + " left";
     std::fprintf(stderr, "%s%3d%%  %llu / %llu sectors  %s%s", terminal_ ? "\r" : "", percent,
                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), left.c_str(),
                  terminal_ ? "   " : "\n");

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "platform/file_handle.h"
 #include "platform/user_folders.h"
 
 namespace fs = std::filesystem;
@@ -157,10 +158,7 @@ std::optional<ResolvedDeviceNode> ResolveDeviceNode(const std::string& path) {
   }
 
   // A name counts only when the registry's node for it is this very file.
-  auto isThisNode = [&](const std::string& name) {
-    std::error_code eq;
-    return fs::equivalent(fs::path(DevRoot()) / name, given, eq);
-  };
+  auto isThisNode = [&](const std::string& name) { return IsSameFile(DevRoot() + "/" + name, path); };
   auto names = ListDriveNames();
   for (const auto& candidate : candidates) {
     for (size_t i = 0; i < names.size(); ++i) {

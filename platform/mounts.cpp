@@ -1,5 +1,7 @@
 #include "platform/mounts.h"
 
+#include "platform/file_handle.h"
+
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -67,10 +69,9 @@ std::optional<MountEntry> FindMountOfNode(uint32_t major, uint32_t minor, const 
   for (auto& m : mounts)
     if (m.major == major && m.minor == minor && (major != 0 || minor != 0)) return m;
   if (nodePath.empty()) return std::nullopt;
-  std::error_code ec;
   for (auto& m : mounts) {
     if (m.source.empty() || m.source[0] != '/') continue;
-    if (std::filesystem::equivalent(m.source, nodePath, ec)) return m;
+    if (IsSameFile(m.source, nodePath)) return m;
   }
   return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/drive_registry.h"
+#include "platform/file_handle.h"
 #include "platform/mounts.h"
 #include "platform/user_folders.h"
 
@@ -57,7 +58,7 @@ DestinationCheck CheckImageDestination(int32_t driveNumber, const std::string& i
     std::string backing;
     if (auto text = ReadSysfsText(DiskSysfsFolder(*name) + "/loop/backing_file")) backing = *text;
     for (const std::string& storage : {driveNode, backing}) {
-      if (!storage.empty() && fs::equivalent(storage, imagePath, ec)) {
+      if (!storage.empty() && IsSameFile(storage, imagePath)) {
         check.conflict = DestinationConflict::SameStorage;
         check.detail = imagePath + (storage == backing ? " is the file behind " : " is ") + driveNode;
         return check;
