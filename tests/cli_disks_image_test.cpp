@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "support/disk_builder.h"
 #include "support/test_support.h"
@@ -65,6 +68,22 @@ TEST_F(DisksAndImageCommands, EmptyListSaysWhy) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("--all"), std::string::npos) << result.err;
+}
+
+TEST_F(DisksAndImageCommands, UnreadableDrivesAreNamedWithTheReason) {
+  AddStick();
+  std::filesystem::permissions(dir / "sdb.img", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // Root reads any file: run the program as an unprivileged user then.
+  std::string asUser;
+  if (::geteuid() == 0) {
+    if (test::RunShell("command -v setpriv >/dev/null").exitCode != 0) GTEST_SKIP() << "setpriv is not installed";
+    asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+  }
+  auto result = RunSelvane({"disks"}, asUser);
+  EXPECT_EQ(result.exitCode, 3) << result.err;
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("permission denied reading " + sysfs.DevPath("sdb")), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("sudo selvane disks"), std::string::npos) << result.err;
 }
 
 TEST_F(DisksAndImageCommands, ImageOfAPartitionIsItsSectors) {

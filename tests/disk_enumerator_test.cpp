@@ -225,20 +225,5 @@ TEST(DiskEnumerationFailures, MissingBlockListListsNothing) {
   EXPECT_TRUE(enumerator.disks.empty());
 }
 
-TEST(DiskEnumerationFailures, UnreadableDriveIsNamedNotListed) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
-  TempDir dir;
-  FakeSysfs sysfs(dir.path() / "root");
-  DiskImageBuilder disk(dir / "sdb.img", 10000);
-  sysfs.AddDisk("sdb", disk.path(), 10000, 512, true, "usb1/1-1");
-  std::filesystem::permissions(disk.path(), std::filesystem::perms::none);
-  DiskEnumerator enumerator;
-  ASSERT_TRUE(EnumerateDisks(enumerator));
-  EXPECT_TRUE(enumerator.disks.empty());
-  ASSERT_EQ(enumerator.unreadable.size(), 1u);
-  EXPECT_EQ(enumerator.unreadable[0].name, "sdb");
-  EXPECT_EQ(enumerator.unreadable[0].error, kAccessDenied);
-}
-
 }  // namespace
 }  // namespace selvane
