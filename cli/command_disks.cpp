@@ -72,6 +72,15 @@ DiskFacts FactsOf(int32_t diskNumber, const std::string& name) {
   return facts;
 }
 
+// Labels and mount points come from the medium: no control bytes reach the terminal.
+std::string Printable(const std::string& text) {
+  if (text.empty()) return "-";
+  std::string out = text;
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return out;
+}
+
 std::string RowJson(const DiskFacts& disk, const PartitionRecord& r) {
   JsonObject json;
   json.Add("number", unsigned{r.volumeId})
@@ -99,7 +108,7 @@ std::string RowJson(const DiskFacts& disk, const PartitionRecord& r) {
 
 void PrintDisk(const DiskFacts& disk, const std::vector<PartitionRecord>& rows) {
   std::string what = disk.external ? "external" : "internal";
-  if (!disk.model.empty()) what = disk.model + ", " + what;
+  if (!disk.model.empty()) what = Printable(disk.model) + ", " + what;
   std::printf("%s  %s, %s (%llu sectors of %u bytes)\n", disk.node.c_str(), what.c_str(),
               SizeText(disk.totalSectors * disk.sectorSize).c_str(),
               static_cast<unsigned long long>(disk.totalSectors), disk.sectorSize);
@@ -110,8 +119,8 @@ void PrintDisk(const DiskFacts& disk, const std::vector<PartitionRecord>& rows) 
     // An unmounted volume's use is unknown: only its length is.
     const bool unknownUse = !free && r.mountPoint.empty();
     std::printf("  %4u  %-16s %-18s %-6s %-14s %12llu %12llu %10s %10s %10s\n", unsigned{r.volumeId},
-                free ? "(unallocated)" : r.devicePath.c_str(), r.mountPoint.empty() ? "-" : r.mountPoint.c_str(),
-                free || r.fileSystem.empty() ? "-" : r.fileSystem.c_str(), r.label.empty() ? "-" : r.label.c_str(),
+                free ? "(unallocated)" : r.devicePath.c_str(), Printable(r.mountPoint).c_str(),
+                free || r.fileSystem.empty() ? "-" : r.fileSystem.c_str(), Printable(r.label).c_str(),
                 static_cast<unsigned long long>(r.firstSector), static_cast<unsigned long long>(r.sectorCount),
                 SizeText(r.totalBytes).c_str(), free ? "-" : unknownUse ? "?" : SizeText(r.usedBytes).c_str(),
                 unknownUse ? "?" : SizeText(r.freeBytes).c_str());
@@ -164,6 +173,7 @@ int RunDisks(const std::vector<std::string>& args) {
     const std::string node = DriveNodePath(drive.diskNumber);
     const std::string shown = node.empty() ? drive.name : node;
     if (drive.error == kAccessDenied) denied.push_back(shown);
+    else if (drive.error == kNotReady) continue;  // a card reader without a card
     else std::fprintf(stderr, "selvane disks: %s cannot be read: %s\n", shown.c_str(), ResultMessage(drive.error).c_str());
   }
   if (!denied.empty()) {
@@ -177,7 +187,7 @@ int RunDisks(const std::vector<std::string>& args) {
     else
       std::fprintf(stderr,
                    "selvane disks: permission denied reading %s.\n"
-                   "Reading disks needs root: run \"sudo selvane disks%s\".\n",
+                   "Reading disks needs root (\"sudo selvane disks%s\") or membership of the \"disk\" group.\n",
                    names.c_str(), all ? " --all" : "");
   }
   if (listed == 0) {
