@@ -7,8 +7,8 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
-#include "cli/size_text.h"
 #include "platform/drive_registry.h"
+#include "results/formatting.h"
 #include "storage/disk_device.h"
 #include "storage/disk_enumerator.h"
 
@@ -110,10 +110,10 @@ void PrintDisk(const DiskFacts& disk, const std::vector<PartitionRecord>& rows) 
   std::string what = disk.external ? "external" : "internal";
   if (!disk.model.empty()) what = Printable(disk.model) + ", " + what;
   std::printf("%s  %s, %s (%llu sectors of %u bytes)\n", disk.node.c_str(), what.c_str(),
-              SizeText(disk.totalSectors * disk.sectorSize).c_str(),
+              FormatSize(static_cast<int64_t>(disk.totalSectors * disk.sectorSize)).c_str(),
               static_cast<unsigned long long>(disk.totalSectors), disk.sectorSize);
-  std::printf("  %4s  %-16s %-18s %-6s %-14s %12s %12s %10s %10s %10s\n", "#", "device", "mount point", "fs",
-              "label", "first sector", "sectors", "total", "used", "free");
+  std::printf("  %4s  %-16s %-18s %-6s %-14s %12s %12s %10s %10s %10s\n", "#", "device", "mount point", "fs", "label",
+              "first sector", "sectors", "total", "used", "free");
   for (const auto& r : rows) {
     const bool free = r.IsUnallocated();
     // An unmounted volume's use is unknown: only its length is.
@@ -122,8 +122,11 @@ void PrintDisk(const DiskFacts& disk, const std::vector<PartitionRecord>& rows) 
                 free ? "(unallocated)" : r.devicePath.c_str(), Printable(r.mountPoint).c_str(),
                 free || r.fileSystem.empty() ? "-" : r.fileSystem.c_str(), Printable(r.label).c_str(),
                 static_cast<unsigned long long>(r.firstSector), static_cast<unsigned long long>(r.sectorCount),
-                SizeText(r.totalBytes).c_str(), free ? "-" : unknownUse ? "?" : SizeText(r.usedBytes).c_str(),
-                unknownUse ? "?" : SizeText(r.freeBytes).c_str());
+                FormatSize(static_cast<int64_t>(r.totalBytes)).c_str(),
+                free         ? "-"
+                : unknownUse ? "?"
+                             : FormatSize(static_cast<int64_t>(r.usedBytes)).c_str(),
+                unknownUse ? "?" : FormatSize(static_cast<int64_t>(r.freeBytes)).c_str());
   }
 }
 
@@ -172,9 +175,12 @@ int RunDisks(const std::vector<std::string>& args) {
     if (!all && !SysfsIsExternal(drive.name)) continue;
     const std::string node = DriveNodePath(drive.diskNumber);
     const std::string shown = node.empty() ? drive.name : node;
-    if (drive.error == kAccessDenied) denied.push_back(shown);
-    else if (drive.error == kNotReady) continue;  // a card reader without a card
-    else std::fprintf(stderr, "selvane disks: %s cannot be read: %s\n", shown.c_str(), ResultMessage(drive.error).c_str());
+    if (drive.error == kAccessDenied)
+      denied.push_back(shown);
+    else if (drive.error == kNotReady)
+      continue;  // a card reader without a card
+    else
+      std::fprintf(stderr, "selvane disks: %s cannot be read: %s\n", shown.c_str(), ResultMessage(drive.error).c_str());
   }
   if (!denied.empty()) {
     std::string names;

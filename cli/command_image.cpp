@@ -9,7 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/size_text.h"
+#include "results/formatting.h"
 #include "storage/image_copy.h"
 #include "storage/image_destination.h"
 #include "storage/source.h"
@@ -66,7 +66,8 @@ class StopSignals {
   }
 
  private:
-  struct sigaction oldInt_ {}, oldTerm_ {};
+  struct sigaction oldInt_ {
+  }, oldTerm_{};
 };
 
 // A progress line that rewrites itself on a terminal, and gives a line per
@@ -84,9 +85,9 @@ class ProgressLine {
       lastTenth_ = percent / 10;
     }
     lastShown_ = now;
-    std::string left = done == total   ? ""
+    std::string left = done == total     ? ""
                        : secondsLeft < 0 ? "estimating time left"
-                                         : DurationText(secondsLeft) + " left";
+                                         : FormatDuration(secondsLeft) + " left";
     std::fprintf(stderr, "%s%3d%%  %llu / %llu sectors  %s%s", terminal_ ? "\r" : "", percent,
                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), left.c_str(),
                  terminal_ ? "   " : "\n");
@@ -149,20 +150,20 @@ int RunImage(const std::vector<std::string>& args) {
   StopSignals signals;
   ProgressLine line;
   ImageCopyJob job;
-  ResultCode rc = CopyDiskToImage(
-      job, source.driveNumber, partition ? source.firstSector : 0, partition ? source.sectorCount : 0, imagePath,
-      [&](int32_t percent, uint64_t done, uint64_t total, int32_t secondsLeft) -> int32_t {
-        line.Show(percent, done, total, secondsLeft);
-        return gStopRequested ? kScanStopCode : 0;
-      });
+  ResultCode rc =
+      CopyDiskToImage(job, source.driveNumber, partition ? source.firstSector : 0, partition ? source.sectorCount : 0,
+                      imagePath, [&](int32_t percent, uint64_t done, uint64_t total, int32_t secondsLeft) -> int32_t {
+                        line.Show(percent, done, total, secondsLeft);
+                        return gStopRequested ? kScanStopCode : 0;
+                      });
   line.End();
 
   const unsigned long long copied = job.sectorsCopied;
   const unsigned long long total = job.sectorCount;
   if (rc == kSuccess) {
     std::printf("Copied %llu sectors (%s) of %s into %s.\nScan the image with: selvane scan %s\n", copied,
-                SizeText(job.sectorsCopied * static_cast<uint64_t>(job.sectorSize)).c_str(), sourcePath.c_str(),
-                imagePath.c_str(), imagePath.c_str());
+                FormatSize(static_cast<int64_t>(job.sectorsCopied * static_cast<uint64_t>(job.sectorSize))).c_str(),
+                sourcePath.c_str(), imagePath.c_str(), imagePath.c_str());
     return kExitOk;
   }
   if (rc == kScanStopCode) {

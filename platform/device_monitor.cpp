@@ -71,10 +71,14 @@ std::vector<DeviceEvent> DeviceMonitor::Poll(int timeoutMs) {
       event.name = name;
       event.isDisk = type && std::strcmp(type, "disk") == 0;
       bool report = true;
-      if (std::strcmp(action, "add") == 0) event.change = DeviceChange::Added;
-      else if (std::strcmp(action, "remove") == 0) event.change = DeviceChange::Removed;
-      else if (std::strcmp(action, "change") == 0 && event.isDisk) event.change = DeviceChange::MediumChanged;
-      else report = false;
+      if (std::strcmp(action, "add") == 0)
+        event.change = DeviceChange::Added;
+      else if (std::strcmp(action, "remove") == 0)
+        event.change = DeviceChange::Removed;
+      else if (std::strcmp(action, "change") == 0 && event.isDisk)
+        event.change = DeviceChange::MediumChanged;
+      else
+        report = false;
       if (report) events.push_back(std::move(event));
     }
     udev_device_unref(device);

@@ -35,8 +35,8 @@ DriveLayout ReadLayout(const DiskDevice& drive) {
   layout.sectorSize = GetDriveSectorSize(drive);
   layout.totalSectors = drive.totalSectors;
   hd_geometry geometry{};
-  if (drive.handle.IsBlockDevice() && ::ioctl(drive.handle.fd(), HDIO_GETGEO, &geometry) == 0 &&
-      geometry.heads != 0 && geometry.sectors != 0) {
+  if (drive.handle.IsBlockDevice() && ::ioctl(drive.handle.fd(), HDIO_GETGEO, &geometry) == 0 && geometry.heads != 0 &&
+      geometry.sectors != 0) {
     layout.sectorsPerCylinder = uint64_t{geometry.heads} * geometry.sectors;
     layout.firstUsableSector = geometry.sectors;
   }
@@ -74,8 +74,8 @@ void FillSpace(const std::string& folder, const std::string& node, PartitionReco
 // The file system of a partition: probed on its own node when that is a block
 // device, else inside the drive at the partition's offset (which also serves
 // drives presented as image files).
-FileSystemInfo ProbePartition(const DiskDevice& drive, uint32_t sectorSize, const std::string& node,
-                              uint64_t offset, uint64_t length) {
+FileSystemInfo ProbePartition(const DiskDevice& drive, uint32_t sectorSize, const std::string& node, uint64_t offset,
+                              uint64_t length) {
   FileSystemInfo info;
   FileHandle own;
   if (OpenFile(node, OpenMode::ReadOnly, own) == kSuccess && own.IsBlockDevice() &&
@@ -151,8 +151,7 @@ std::vector<PartitionRecord> EnumerateVolumesOfDrive(int32_t driveNumber, const 
   return volumes;
 }
 
-PartitionRecord UnallocatedRecord(const PartitionRecord& driveRow, uint64_t first, uint64_t end,
-                                  uint32_t sectorSize) {
+PartitionRecord UnallocatedRecord(const PartitionRecord& driveRow, uint64_t first, uint64_t end, uint32_t sectorSize) {
   PartitionRecord record;
   record.partitionType = 0;
   record.diskNumber = driveRow.diskNumber;

@@ -24,9 +24,9 @@ struct UnreadableDrive {
 
 // The result of one enumeration; lives for one refresh of the list.
 struct DiskEnumerator {
-  int32_t bytesPerSector = 512;  // sector size of the last drive read
-  int32_t cursorDisk = 0;        // drive number NextPartition is at
-  int32_t cursorIndex = 0;       // record index within that drive
+  int32_t bytesPerSector = 512;                           // sector size of the last drive read
+  int32_t cursorDisk = 0;                                 // drive number NextPartition is at
+  int32_t cursorIndex = 0;                                // record index within that drive
   std::map<int32_t, std::vector<PartitionRecord>> disks;  // by drive number, each by firstSector
   std::vector<UnreadableDrive> unreadable;
 };

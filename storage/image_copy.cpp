@@ -47,8 +47,8 @@ ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, void
   return rc;
 }
 
-ResultCode WriteWholeSectors(const FileHandle& handle, const void* buffer, uint32_t sectorCount,
-                             uint32_t sectorSize, uint32_t& sectorsWritten) {
+ResultCode WriteWholeSectors(const FileHandle& handle, const void* buffer, uint32_t sectorCount, uint32_t sectorSize,
+                             uint32_t& sectorsWritten) {
   sectorsWritten = 0;
   const uint64_t total = uint64_t{sectorCount} * sectorSize;
   const auto* in = static_cast<const uint8_t*>(buffer);
@@ -118,9 +118,8 @@ ResultCode CopyDiskToImage(ImageCopyJob& job, int32_t driveNumber, uint64_t firs
   while (remaining != 0) {
     const uint64_t chunk = std::min<uint64_t>(remaining, chunkBytes);
     uint32_t sectorsRead = 0;
-    const ResultCode readResult =
-        ReadWholeSectors(static_cast<uint32_t>(chunk / sectorSize), job.drive.handle, buffer.get(), sectorSize,
-                         sectorsRead);
+    const ResultCode readResult = ReadWholeSectors(static_cast<uint32_t>(chunk / sectorSize), job.drive.handle,
+                                                   buffer.get(), sectorSize, sectorsRead);
     // The whole sectors a failing chunk still delivered are kept in the image.
     uint32_t sectorsWritten = 0;
     if (sectorsRead != 0) result = WriteWholeSectors(job.image, buffer.get(), sectorsRead, sectorSize, sectorsWritten);

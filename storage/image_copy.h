@@ -57,7 +57,7 @@ ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, void
 // Writes sectorCount whole sectors at the current position, repeating for what
 // a call left unwritten. 0 or the system error; sectorsWritten counts whole
 // sectors written.
-ResultCode WriteWholeSectors(const FileHandle& handle, const void* buffer, uint32_t sectorCount,
-                             uint32_t sectorSize, uint32_t& sectorsWritten);
+ResultCode WriteWholeSectors(const FileHandle& handle, const void* buffer, uint32_t sectorCount, uint32_t sectorSize,
+                             uint32_t& sectorsWritten);
 
 }  // namespace selvane

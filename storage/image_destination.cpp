@@ -20,8 +20,8 @@ namespace {
 std::optional<std::string> DiskOfDeviceNumbers(uint32_t major, uint32_t minor) {
   if (major == 0) return std::nullopt;  // anonymous devices (tmpfs, FUSE, btrfs subvolumes)
   std::error_code ec;
-  fs::path folder =
-      fs::canonical(fs::path(SysfsRoot()) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor)), ec);
+  fs::path folder = fs::canonical(
+      fs::path(SysfsRoot()) / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor)), ec);
   if (ec) return std::nullopt;
   if (fs::exists(folder / "partition", ec)) return folder.parent_path().filename().string();
   return folder.filename().string();

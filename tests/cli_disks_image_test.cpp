@@ -44,10 +44,10 @@ TEST_F(DisksAndImageCommands, DisksListsExternalDrivesUnlessAllAreAsked) {
   auto external = RunSelvane({"disks", "--json"});
   EXPECT_EQ(external.exitCode, 0) << external.err;
   ASSERT_EQ(CountLines(external.out), 2u) << external.out;
-  EXPECT_NE(external.out.find(
-                "{\"number\":2,\"kind\":\"volume\",\"disk_number\":1,\"disk\":\"sdb\",\"disk_device\":\"" +
-                sysfs.DevPath("sdb") + "\""),
-            std::string::npos)
+  EXPECT_NE(
+      external.out.find("{\"number\":2,\"kind\":\"volume\",\"disk_number\":1,\"disk\":\"sdb\",\"disk_device\":\"" +
+                        sysfs.DevPath("sdb") + "\""),
+      std::string::npos)
       << external.out;
   for (const char* field : {"\"file_system\":\"NTFS\"", "\"label\":\"STICK\"", "\"partition_type\":7",
                             "\"first_sector\":2048,\"sector_count\":1000", "\"total_bytes\":512000",
@@ -72,7 +72,8 @@ TEST_F(DisksAndImageCommands, EmptyListSaysWhy) {
 
 TEST_F(DisksAndImageCommands, UnreadableDrivesAreNamedWithTheReason) {
   AddStick();
-  std::filesystem::permissions(dir / "sdb.img", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::permissions(dir / "sdb.img",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // Root reads any file: run the program as an unprivileged user then.
   std::string asUser;
   if (::geteuid() == 0) {

@@ -1,6 +1,7 @@
+#include "storage/disk_enumerator.h"
+
 #include <gtest/gtest.h>
 
-#include "storage/disk_enumerator.h"
 #include "support/disk_builder.h"
 #include "support/test_support.h"
 

@@ -1,8 +1,9 @@
+#include "storage/image_copy.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "storage/image_copy.h"
 #include "support/test_support.h"
 
 namespace selvane {

@@ -108,10 +108,10 @@ TEST(LoopDevice, DisksAndImagesOfARealBlockDevice) {
   std::string why;
   if (!loop.Attach(disk.path(), why)) GTEST_SKIP() << why;
 
-  const bool ext4 = HaveTool("mkfs.ext4") &&
-                    RunShell("mkfs.ext4 -q -F -L LOOPEXT -E lazy_itable_init=0,lazy_journal_init=0 /dev/" +
-                             loop.name + "p3 >/dev/null 2>&1")
-                            .exitCode == 0;
+  const bool ext4 =
+      HaveTool("mkfs.ext4") && RunShell("mkfs.ext4 -q -F -L LOOPEXT -E lazy_itable_init=0,lazy_journal_init=0 /dev/" +
+                                        loop.name + "p3 >/dev/null 2>&1")
+                                       .exitCode == 0;
 
   auto listed = test::RunSelvane({"disks", "--all", "--json"});
   ASSERT_EQ(listed.exitCode, 0) << listed.err;

@@ -49,7 +49,8 @@ void PutMbrEntry(std::vector<uint8_t>& sector, int slot, const TableEntry& e) {
 
 DiskImageBuilder::DiskImageBuilder(std::string path, uint64_t sectors) : path_(std::move(path)), sectors_(sectors) {
   int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(sectors * 512)) != 0) throw std::runtime_error("cannot make " + path_);
+  if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(sectors * 512)) != 0)
+    throw std::runtime_error("cannot make " + path_);
   ::close(fd);
 }
 
@@ -95,10 +96,10 @@ void DiskImageBuilder::WriteGpt(const std::vector<TableEntry>& entries) const {
   PutText(header, 0, "EFI PART", 8);
   Put32(header, 8, 0x00010000);
   Put32(header, 12, 92);
-  Put64(header, 24, 1);               // this header
-  Put64(header, 32, sectors_ - 1);    // the backup header
-  Put64(header, 40, 34);              // first usable
-  Put64(header, 48, sectors_ - 34);   // last usable
+  Put64(header, 24, 1);                                                          // this header
+  Put64(header, 32, sectors_ - 1);                                               // the backup header
+  Put64(header, 40, 34);                                                         // first usable
+  Put64(header, 48, sectors_ - 34);                                              // last usable
   for (int k = 0; k < 16; ++k) header[56 + k] = static_cast<uint8_t>(0xA0 + k);  // disk id
   Put64(header, 72, 2);
   Put32(header, 80, 128);
@@ -169,8 +170,10 @@ std::vector<uint8_t> FatVolumeHead(int bits, uint64_t sectors, std::string_view 
   Put16(head, 0x0E, reserved);
   head[0x10] = 2;
   Put16(head, 0x11, rootEntries);
-  if (sectors < 0x10000 && !fat32) Put16(head, 0x13, static_cast<uint32_t>(sectors));
-  else Put32(head, 0x20, static_cast<uint32_t>(sectors));
+  if (sectors < 0x10000 && !fat32)
+    Put16(head, 0x13, static_cast<uint32_t>(sectors));
+  else
+    Put32(head, 0x20, static_cast<uint32_t>(sectors));
   head[0x15] = 0xF8;
   Put16(head, 0x18, 63);
   Put16(head, 0x1A, 255);
