@@ -128,6 +128,16 @@ ResultCode WriteAll(const FileHandle& handle, const void* buffer, size_t count) 
   return kSuccess;
 }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  const bool deviceA = S_ISBLK(sa.st_mode) || S_ISCHR(sa.st_mode);
+  const bool deviceB = S_ISBLK(sb.st_mode) || S_ISCHR(sb.st_mode);
+  if (deviceA || deviceB)
+    return deviceA && deviceB && (sa.st_mode & S_IFMT) == (sb.st_mode & S_IFMT) && sa.st_rdev == sb.st_rdev;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 int OpenFlagsOf(const FileHandle& handle) { return ::fcntl(handle.fd(), F_GETFL); }
 
 }  // namespace selvane
