@@ -1,5 +1,7 @@
 #include "platform/file_handle.h"
 
+#include "platform/read_faults.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -27,6 +29,14 @@ void FileHandle::Close() {
 }
 
 ssize_t FileHandle::ReadAt(void* buffer, size_t count, uint64_t offset) const {
+  // A simulated bad area delivers what lies before it, then fails like a bad sector.
+  if (size_t readable = ReadableBeforeFault(fd_, offset, count); readable < count) {
+    if (readable == 0) {
+      errno = EIO;
+      return -1;
+    }
+    count = readable;
+  }
   ssize_t n;
   do {
     n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
