@@ -79,7 +79,8 @@ TEST(NtfsRunList, AbsoluteClustersAndRebasedExtents) {
   EXPECT_EQ(firsts, (std::vector<uint64_t>{100, 60, 500}));
 
   // A run before cluster 0 is damage, not a huge cluster number.
-  ExtentWalker bad(std::vector<MftRun>{{1, 4, false}, {1, -5, false}});
+  const std::vector<MftRun> beforeZero = {{1, 4, false}, {1, -5, false}};
+  ExtentWalker bad(beforeZero);
   ASSERT_TRUE(bad.Next(e));
   EXPECT_FALSE(bad.Next(e));
   EXPECT_TRUE(bad.damaged());

@@ -165,18 +165,22 @@ std::vector<uint8_t> MftRecordBuilder::BuildPlain() const {
   }
   Put(r, at, 0xFFFFFFFFu, 4);
   Put(r, 0x18, at + 8, 4);
+  // The update sequence: its number, then the bytes each stride end holds.
+  Put(r, 0x30, 0x4D5A, 2);
+  for (size_t i = 0; i < strides; ++i) {
+    const size_t end = (i + 1) * 512 - 2;
+    r[0x32 + 2 * i] = r[end];
+    r[0x33 + 2 * i] = r[end + 1];
+  }
   return r;
 }
 
 std::vector<uint8_t> MftRecordBuilder::Build() const {
   std::vector<uint8_t> r = BuildPlain();
-  const uint16_t usn = 0x4D5A;
-  Put(r, 0x30, usn, 2);
   for (size_t i = 0; i < recordSize_ / 512; ++i) {
     const size_t end = (i + 1) * 512 - 2;
-    r[0x32 + 2 * i] = r[end];
-    r[0x33 + 2 * i] = r[end + 1];
-    Put(r, end, usn, 2);
+    r[end] = r[0x30];
+    r[end + 1] = r[0x31];
   }
   return r;
 }
