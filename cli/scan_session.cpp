@@ -223,9 +223,15 @@ std::vector<std::string> SourceMountPoints(const SourceSpec& source) {
           addDevice(DiskSysfsFolder(source.driveName) + "/" + p.name + "/dev");
     }
   }
+  // A FUSE driver (ntfs-3g) mounts an image file directly: its source is the file.
+  std::error_code ec;
+  const fs::path image = source.kind == SourceKind::Image ? fs::weakly_canonical(source.imagePath, ec) : fs::path();
   std::vector<std::string> mountPoints;
-  for (const auto& mount : ReadMounts())
-    if (devices.count({mount.major, mount.minor})) mountPoints.push_back(mount.mountPoint);
+  for (const auto& mount : ReadMounts()) {
+    const bool sameFile = !image.empty() && !mount.source.empty() && mount.source[0] == '/' &&
+                          fs::weakly_canonical(mount.source, ec) == image;
+    if (devices.count({mount.major, mount.minor}) || sameFile) mountPoints.push_back(mount.mountPoint);
+  }
   return mountPoints;
 }
 

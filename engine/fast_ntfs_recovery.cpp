@@ -495,14 +495,20 @@ ResultCode CFastNtfsRecovery::WriteFoundFile(const ScanLogRecord& record, const 
     if (fileProgress_) fileProgress_(100, 100, code, path);
     return code;
   };
+  // The file is created with its first bytes, so a record that turns out to
+  // hold no file any more leaves nothing behind.
   FileHandle out;
-  if (ResultCode rc = CreateOutputFile(path, out); rc != kSuccess) return report(rc);
+  auto create = [&] { return out.IsOpen() ? kSuccess : CreateOutputFile(path, out); };
   bool stopped = false;
   ResultCode rc = CopyItemData(
       record, std::numeric_limits<uint64_t>::max(),
-      [&](std::span<const uint8_t> bytes) { return WriteAll(out, bytes.data(), bytes.size()); },
+      [&](std::span<const uint8_t> bytes) {
+        if (ResultCode opened = create(); opened != kSuccess) return opened;
+        return WriteAll(out, bytes.data(), bytes.size());
+      },
       [&](int32_t percent) { return fileProgress_ ? fileProgress_(percent, 100, kSuccess, path) : 0; }, stopped);
   if (stopped) return rc;
+  if (rc == kSuccess) rc = create();  // an empty file
   // A record that is no longer a file record, or has no data: the file is gone.
   if (rc == kNtfsNotFileRecord || rc == kNtfsAttributeNotFound) rc = kFileNotFound;
   return report(rc);

@@ -62,7 +62,7 @@ void MftRecordBuilder::Append(std::vector<uint8_t> attribute) {
 
 MftRecordBuilder& MftRecordBuilder::FileName(const FileNameSpec& spec) {
   std::vector<uint8_t> value(0x42 + 2 * spec.name.size());
-  Put(value, 0x00, spec.parent | (uint64_t{1} << 48), 8);
+  Put(value, 0x00, spec.parent | (uint64_t{spec.parentSequence} << 48), 8);
   Put(value, 0x08, spec.creationTime, 8);
   Put(value, 0x10, spec.writeTime, 8);
   Put(value, 0x18, spec.writeTime, 8);

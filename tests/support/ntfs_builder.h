@@ -12,6 +12,7 @@ namespace selvane::test {
 
 struct FileNameSpec {
   uint32_t parent = 5;
+  uint16_t parentSequence = 1;
   std::u16string name;
   uint8_t nameSpace = 1;  // Win32
   uint64_t realSize = 0;
