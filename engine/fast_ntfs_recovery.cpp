@@ -283,6 +283,10 @@ constexpr uint32_t kStaleFolderBit = 0x80000000u;
 // folder is listed in the root, so the folders always form a tree.
 CFastNtfsRecovery::FolderRef CFastNtfsRecovery::ResolveFolder(uint32_t record, uint16_t sequence) {
   if (record == kNtfsRootRecord) return {};
+  // Most references name a folder met before.
+  if (auto it = folders_.find(record);
+      it != folders_.end() && (it->second.lost || IsSameFolder(it->second.inUse, it->second.sequence, sequence)))
+    return {record, it->second.depth};
   chain_.clear();
   uint32_t current = record;
   uint16_t currentSequence = sequence;
@@ -309,6 +313,8 @@ CFastNtfsRecovery::FolderRef CFastNtfsRecovery::ResolveFolder(uint32_t record, u
     if (cycle || chain_.size() >= kMaxFolderDepth) break;
     FolderNode node;
     node.record = current;
+    node.inUse = info.inUse;
+    node.sequence = info.sequence;
     node.entry = info.entry;
     chain_.emplace_back(current, std::move(node));
     pendingFolders_.push_back(current);
@@ -363,11 +369,20 @@ uint32_t CFastNtfsRecovery::CheckIntact(const ScanLogRecord& entry, const MftFil
     if (extension.empty()) return 1;
     return ContentMatchesExtension(summary.data.residentValue, extension, device_, volume_.bytesPerSector, 0) ? 1 : 0;
   }
-  if (extension.empty()) return 1;
-  AttributeRuns runs;
-  if (CollectAttributeRuns(volume_, record, kAttrData, runs) != kSuccess || runs.runs.empty()) return 1;
+  if (extension.empty() || (!summary.data.present && !summary.hasAttributeList)) return 1;
+  // The first run: from the $DATA attribute at hand, or through the attribute list.
+  runScratch_.clear();
+  if (summary.hasAttributeList) {
+    AttributeRuns runs;
+    if (CollectAttributeRuns(volume_, record, kAttrData, runs) != kSuccess) return 1;
+    runScratch_ = std::move(runs.runs);
+  } else {
+    const ByteReader reader(record);
+    const uint32_t offset = summary.data.attributeOffset;
+    DecodeRunList(reader.Sub(offset, reader.U32(offset + 4)), runScratch_);
+  }
   ClusterExtent first;
-  ExtentWalker walker(runs.runs);
+  ExtentWalker walker(runScratch_);
   if (!walker.Next(first) || first.sparse) return 1;
   const uint64_t sector = volume_.partitionFirstSector + SaturatingMul(first.firstCluster, volume_.sectorsPerCluster);
   if (sector == 0) return 1;

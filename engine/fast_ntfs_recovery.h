@@ -63,6 +63,8 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
     uint32_t depth = 1;                     // depth of the key of its contents
     bool lost = false;                      // listed as "LostFolder<record>" in the root
     uint32_t record = 0;                    // its MFT record number
+    bool inUse = false;                     // its record's state, to check references to it
+    uint16_t sequence = 0;
     ScanLogRecord entry;                    // the log record of a folder that is not lost
   };
   struct FolderRef {
@@ -104,6 +106,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
   std::unordered_map<uint32_t, FolderNode> folders_;
   std::unordered_map<uint32_t, FolderRecordInfo> folderRecords_;
   std::vector<std::pair<uint32_t, FolderNode>> chain_;
+  std::vector<MftRun> runScratch_;
   std::unique_ptr<CScanLog> log_;
   ProgressCallback progress_;
   FileProgressCallback fileProgress_;
