@@ -128,11 +128,14 @@ ResultCode CFastNtfsRecovery::Scan(const std::string& logName) {
       rc != kSuccess)
     return rc;
   ResultCode rc = ScanMft();
-  if (rc == kSuccess) WritePendingFolders();
+  // The folders above the files found are known by now, also when the scan was
+  // stopped or met a read error: they are written so those files keep their place.
+  WritePendingFolders();
   log_->FlushLog();
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  if (rc == kSuccess && progress_) return progress_(100, scale_, lastSecondsLeft_, 0, 0, 0);
   return rc;
 }
 
@@ -164,7 +167,8 @@ ResultCode CFastNtfsRecovery::ScanMft() {
   const uint32_t chunkSectors = spr * kRecordsPerChunk;
   const auto start = Clock::now();
   auto lastEstimate = start;
-  int32_t secondsLeft = -1;
+  int32_t& secondsLeft = lastSecondsLeft_;
+  secondsLeft = -1;
   uint64_t done = 0;
   while (done + spr <= total) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, (total - done) / spr * spr));
@@ -191,7 +195,6 @@ ResultCode CFastNtfsRecovery::ScanMft() {
       if (int32_t stop = progress_(percent, scale_, secondsLeft, 0, 0, 0); stop != 0) return stop;
     }
   }
-  if (progress_) return progress_(100, scale_, secondsLeft, 0, 0, 0);
   return kSuccess;
 }
 

@@ -111,6 +111,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
   ProgressCallback progress_;
   FileProgressCallback fileProgress_;
   int32_t scale_ = 0;
+  int32_t lastSecondsLeft_ = -1;
   SearchProgressCallback searchProgress_;
 };
 

@@ -348,11 +348,12 @@ TEST(FastNtfsPreview, PicturesGoToATemporaryFileInTheScanLogRoot) {
   EXPECT_EQ(size, 0u);
 }
 
-TEST(FastNtfsScan, CancelKeepsWhatWasFound) {
+TEST(FastNtfsScan, StopKeepsWhatWasFoundInItsFolders) {
   ScopedDataDir data;
   // 2,048 records: two chunks of 1,024. One deleted file in each.
   SyntheticVolume v({512, 8, 1024, ""}, 2048, 700);
-  v.Put(v.Record(100, kDeleted).FileName({.name = u"first.txt"}).ResidentData({'1'}));
+  v.Put(v.Record(50, kDir).FileName({.name = u"Dir"}));
+  v.Put(v.Record(100, kDeleted).FileName({.parent = 50, .name = u"first.txt"}).ResidentData({'1'}));
   v.Put(v.Record(1500, kDeleted).FileName({.name = u"second.txt"}).ResidentData({'2'}));
   auto engine = CreateRecoveryForImage(v.Write(data.dir()), 1001, ScanMode::Fast);
   std::vector<int32_t> percents;
@@ -365,7 +366,8 @@ TEST(FastNtfsScan, CancelKeepsWhatWasFound) {
   CScanHistory::Instance().BeginNewScan();
   EXPECT_EQ(engine->Scan(""), kScanStopCode);
   EXPECT_EQ(percents, std::vector<int32_t>{50});
-  EXPECT_EQ(engine->GetRecordCount(), 1u);
+  // The file found before the stop is listed in its folder.
+  EXPECT_EQ(Paths(ListTree(*engine)), (std::set<std::string>{"Dir/", "Dir/first.txt"}));
 
   percents.clear();
   engine->SetCallbacks(
@@ -377,7 +379,7 @@ TEST(FastNtfsScan, CancelKeepsWhatWasFound) {
   CScanHistory::Instance().BeginNewScan();
   EXPECT_EQ(engine->Scan(""), kSuccess);
   EXPECT_EQ(percents, (std::vector<int32_t>{50, 100, 100}));
-  EXPECT_EQ(engine->GetRecordCount(), 2u);
+  EXPECT_EQ(Paths(ListTree(*engine)), (std::set<std::string>{"Dir/", "Dir/first.txt", "second.txt"}));
 }
 
 TEST(FastNtfsScan, UnreadableMftGivesAnEmptyResult) {
