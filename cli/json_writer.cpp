@@ -29,12 +29,16 @@ std::string JsonEscape(std::string_view text) {
 
 void JsonObject::Key(std::string_view key) {
   if (text_.size() > 1) text_ += ",";
-  text_ += "\"" + JsonEscape(key) + "\":";
+  text_ += '"';
+  text_ += JsonEscape(key);
+  text_ += "\":";
 }
 
 JsonObject& JsonObject::Add(std::string_view key, std::string_view value) {
   Key(key);
-  text_ += "\"" + JsonEscape(value) + "\"";
+  text_ += '"';
+  text_ += JsonEscape(value);
+  text_ += '"';
   return *this;
 }
 

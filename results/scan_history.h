@@ -4,7 +4,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,9 +50,14 @@ class CScanHistory {
   int FindSourceScan(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, const std::string& mountPoint,
                      ScanHistoryEntry& out);
   int FindImageScan(const std::string& imagePath, ScanHistoryEntry& out);
+  // Updates or adds the entry of a source and saves the history. A path that
+  // cannot be stored (longer than 259 UTF-16 units, or not UTF-8) is refused
+  // with kFilenameTooLong / kInvalidParameter and nothing changes.
   ResultCode RememberScan(const std::string& mountPoint, int32_t driveNumber, uint64_t firstSector,
                           uint64_t sectorCount, const WalkPosition& walk, const std::string& folder,
                           const std::string& imagePath);
+  // Drops every entry of the folder (names compared ignoring case) and deletes
+  // the folder, which must lie below the ScanLog root.
   ResultCode RemoveScanFolder(const std::string& folder);
   // The main file of a log in `folder` whose name contains `prefix` (never a
   // "_Relation" or "_DirInfo" companion).
@@ -62,6 +69,28 @@ class CScanHistory {
 
   // Forgets the loaded state so the next call loads again (tests change the root).
   static void ResetForTests();
+
+ private:
+  CScanHistory() = default;
+  static CScanHistory& Storage();
+  std::string FolderOfScan(uint64_t number) const;
+  std::string HistoryPath() const;
+  // Index of the entry of a partition (image path empty) or of an image, or -1.
+  ptrdiff_t FindPartitionEntry(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount) const;
+  ptrdiff_t FindImageEntry(const std::string& imagePath) const;
+  void SetCurrent(const ScanHistoryEntry* entry);
+
+  bool loaded_ = false;
+  std::string root_;
+  uint64_t counter_ = 0;
+  std::vector<ScanHistoryEntry> entries_;
+  bool haveCurrent_ = false;
+  std::string currentFolder_;
 };
+
+// The stored form of one entry (1,120 bytes); false when a path does not fit
+// (259 UTF-16 units) or is not valid UTF-8.
+bool EncodeHistoryEntry(const ScanHistoryEntry& entry, std::array<uint8_t, kHistoryEntrySize>& bytes);
+ScanHistoryEntry DecodeHistoryEntry(std::span<const uint8_t, kHistoryEntrySize> bytes);
 
 }  // namespace selvane

@@ -132,8 +132,13 @@ CommandResult RunSelvane(const std::vector<std::string>& args, const std::string
   TempDir scratch;
   std::string errPath = scratch / "stderr";
   std::string command = extraEnv + (extraEnv.empty() ? "" : " ") + Quote(SELVANE_CLI_PATH);
-  for (const auto& arg : args) command += " " + Quote(arg);
-  command += " 2>" + Quote(errPath) + " </dev/null";
+  for (const auto& arg : args) {
+    command += ' ';
+    command += Quote(arg);
+  }
+  command += " 2>";
+  command += Quote(errPath);
+  command += " </dev/null";
   CommandResult result = RunShell(command);
   auto err = ReadFile(errPath);
   result.err.assign(err.begin(), err.end());
