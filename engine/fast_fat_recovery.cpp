@@ -70,6 +70,7 @@ ResultCode CFastFatRecovery::OpenVolume(uint16_t sourceId) {
   volumeStart_ = partitionStart_ * deviceSectorSize_ / bps;
   volumeSectors_ = partitionSectors_ * deviceSectorSize_ / bps;
   sourceId_ = sourceId;
+  sectorBuffer_.assign(bps, 0);
   fat_.Attach(&device_, geometry_, volumeStart_ + geometry_.reservedSectors);
   open_ = true;
   return kSuccess;
@@ -349,9 +350,9 @@ void CFastFatRecovery::WriteFolderRecords() {
   }
 }
 
-uint32_t CFastFatRecovery::GuessDirectoryCluster(uint16_t low, uint32_t parent) const {
+uint32_t CFastFatRecovery::GuessDirectoryCluster(uint16_t low, uint32_t parent) {
   if (geometry_.MaxCluster() <= 0xFFFF) return low;  // no cluster number has a high word
-  std::vector<uint8_t> sector(geometry_.bytesPerSector);
+  std::vector<uint8_t>& sector = sectorBuffer_;
   for (uint32_t high = 0; high <= kHighWordGuesses; ++high) {
     const uint64_t candidate = (uint64_t{high} << 16) | low;
     if (candidate > geometry_.MaxCluster()) break;
@@ -359,16 +360,15 @@ uint32_t CFastFatRecovery::GuessDirectoryCluster(uint16_t low, uint32_t parent) 
     const auto cluster = static_cast<uint32_t>(candidate);
     uint32_t read = 0;
     if (ReadVolumeSectors(geometry_.ClusterSector(cluster), 1, sector.data(), read) != kSuccess) break;
-    if (StartsLikeDirectory(sector.data(), sector.size(), parent) && const_cast<CFatTable&>(fat_).IsFree(cluster))
+    if (StartsLikeDirectory(sector.data(), sector.size(), parent) && fat_.IsFree(cluster))
       return cluster;
   }
   return low;
 }
 
-uint32_t CFastFatRecovery::GuessFileCluster(uint16_t low, std::string_view extension) const {
+uint32_t CFastFatRecovery::GuessFileCluster(uint16_t low, std::string_view extension) {
   if (geometry_.MaxCluster() <= 0xFFFF) return low;
-  const std::string ext(extension);
-  std::vector<uint8_t> sector(geometry_.bytesPerSector);
+  std::vector<uint8_t>& sector = sectorBuffer_;
   for (uint32_t high = 0; high <= kHighWordGuesses; ++high) {
     const uint64_t candidate = (uint64_t{high} << 16) | low;
     if (candidate > geometry_.MaxCluster()) break;
@@ -378,19 +378,19 @@ uint32_t CFastFatRecovery::GuessFileCluster(uint16_t low, std::string_view exten
     uint32_t read = 0;
     if (ReadVolumeSectors(relative, 1, sector.data(), read) != kSuccess) break;
     // A cluster in use belongs to a live file, whatever its first bytes say.
-    if (const_cast<CFatTable&>(fat_).IsFree(cluster) &&
-        ContentMatchesExtension(sector, ext, device_, geometry_.bytesPerSector, AbsoluteSector(relative)))
+    if (fat_.IsFree(cluster) &&
+        ContentMatchesExtension(sector, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative)))
       return cluster;
   }
   return low;
 }
 
-bool CFastFatRecovery::CheckIntact(const ScanLogRecord& record) const {
+bool CFastFatRecovery::CheckIntact(const ScanLogRecord& record) {
   const std::string_view extension = NameExtension(record.NameView());
   if (extension.empty() || record.FileSize == 0) return true;
   if (!geometry_.IsDataCluster(record.ItemId)) return false;  // no data cluster to recover from
   const uint64_t relative = geometry_.ClusterSector(record.ItemId);
-  std::vector<uint8_t> sector(geometry_.bytesPerSector);
+  std::vector<uint8_t>& sector = sectorBuffer_;
   uint32_t read = 0;
   if (ReadVolumeSectors(relative, 1, sector.data(), read) != kSuccess) return true;
   return ContentMatchesExtension(sector, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative));

@@ -76,9 +76,12 @@ class CFastFatRecovery final : public IFileRecoveryParse {
                uint64_t entrySector);
   void MarkFoldersToLog(uint32_t directory);
   void WriteFolderRecords();
-  uint32_t GuessDirectoryCluster(uint16_t low, uint32_t parent) const;
-  uint32_t GuessFileCluster(uint16_t low, std::string_view extension) const;
-  bool CheckIntact(const ScanLogRecord& record) const;
+  // The cluster of a deleted FAT32 entry whose high word was cleared: the
+  // first free cluster with that low word that starts like the entry's
+  // directory, or whose first sector matches the file's extension.
+  uint32_t GuessDirectoryCluster(uint16_t low, uint32_t parent);
+  uint32_t GuessFileCluster(uint16_t low, std::string_view extension);
+  bool CheckIntact(const ScanLogRecord& record);
   int32_t Report(int32_t percent, int32_t secondsLeft);
   uint32_t NormalizeParent(uint32_t cluster) const;
 
@@ -116,7 +119,8 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   std::unordered_set<uint32_t> foldersToLogSet_;
   std::deque<uint32_t> directoryQueue_;
   std::unordered_set<uint32_t> readClusters_;
-  std::vector<uint8_t> clusterBuffer_;
+  std::vector<uint8_t> clusterBuffer_;  // one directory cluster (or the fixed root directory)
+  std::vector<uint8_t> sectorBuffer_;   // one sector, for the checks of found entries
 };
 
 }  // namespace selvane
