@@ -350,37 +350,39 @@ void CFastFatRecovery::WriteFolderRecords() {
   }
 }
 
+bool CFastFatRecovery::ReadCheckSector(uint64_t relativeSector) {
+  if (relativeSector == checkSector_) return true;
+  checkSector_ = UINT64_MAX;
+  uint32_t read = 0;
+  if (ReadVolumeSectors(relativeSector, 1, sectorBuffer_.data(), read) != kSuccess) return false;
+  checkSector_ = relativeSector;
+  return true;
+}
+
 uint32_t CFastFatRecovery::GuessDirectoryCluster(uint16_t low, uint32_t parent) {
   if (geometry_.MaxCluster() <= 0xFFFF) return low;  // no cluster number has a high word
-  std::vector<uint8_t>& sector = sectorBuffer_;
   for (uint32_t high = 0; high <= kHighWordGuesses; ++high) {
     const uint64_t candidate = (uint64_t{high} << 16) | low;
     if (candidate > geometry_.MaxCluster()) break;
-    if (!geometry_.IsDataCluster(candidate)) continue;
+    // A cluster in use belongs to a live item, whatever its first bytes say.
+    if (!geometry_.IsDataCluster(candidate) || !fat_.IsFree(static_cast<uint32_t>(candidate))) continue;
     const auto cluster = static_cast<uint32_t>(candidate);
-    uint32_t read = 0;
-    if (ReadVolumeSectors(geometry_.ClusterSector(cluster), 1, sector.data(), read) != kSuccess) break;
-    if (StartsLikeDirectory(sector.data(), sector.size(), parent) && fat_.IsFree(cluster))
-      return cluster;
+    if (!ReadCheckSector(geometry_.ClusterSector(cluster))) break;
+    if (StartsLikeDirectory(sectorBuffer_.data(), sectorBuffer_.size(), parent)) return cluster;
   }
   return low;
 }
 
 uint32_t CFastFatRecovery::GuessFileCluster(uint16_t low, std::string_view extension) {
   if (geometry_.MaxCluster() <= 0xFFFF) return low;
-  std::vector<uint8_t>& sector = sectorBuffer_;
   for (uint32_t high = 0; high <= kHighWordGuesses; ++high) {
     const uint64_t candidate = (uint64_t{high} << 16) | low;
     if (candidate > geometry_.MaxCluster()) break;
-    if (!geometry_.IsDataCluster(candidate)) continue;
-    const auto cluster = static_cast<uint32_t>(candidate);
-    const uint64_t relative = geometry_.ClusterSector(cluster);
-    uint32_t read = 0;
-    if (ReadVolumeSectors(relative, 1, sector.data(), read) != kSuccess) break;
-    // A cluster in use belongs to a live file, whatever its first bytes say.
-    if (fat_.IsFree(cluster) &&
-        ContentMatchesExtension(sector, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative)))
-      return cluster;
+    if (!geometry_.IsDataCluster(candidate) || !fat_.IsFree(static_cast<uint32_t>(candidate))) continue;
+    const uint64_t relative = geometry_.ClusterSector(static_cast<uint32_t>(candidate));
+    if (!ReadCheckSector(relative)) break;
+    if (ContentMatchesExtension(sectorBuffer_, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative)))
+      return static_cast<uint32_t>(candidate);
   }
   return low;
 }
@@ -390,10 +392,9 @@ bool CFastFatRecovery::CheckIntact(const ScanLogRecord& record) {
   if (extension.empty() || record.FileSize == 0) return true;
   if (!geometry_.IsDataCluster(record.ItemId)) return false;  // no data cluster to recover from
   const uint64_t relative = geometry_.ClusterSector(record.ItemId);
-  std::vector<uint8_t>& sector = sectorBuffer_;
-  uint32_t read = 0;
-  if (ReadVolumeSectors(relative, 1, sector.data(), read) != kSuccess) return true;
-  return ContentMatchesExtension(sector, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative));
+  // The sector is often the one the cluster guess has just read.
+  if (!ReadCheckSector(relative)) return true;
+  return ContentMatchesExtension(sectorBuffer_, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative));
 }
 
 // ---------------------------------------------------------------------------
