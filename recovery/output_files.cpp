@@ -126,12 +126,19 @@ ResultCode CreateOutputFile(const std::string& path, FileHandle& out) {
   if (slash != std::string::npos && slash > 0) {
     if (ResultCode rc = CreateFolders(path.substr(0, slash)); rc != kSuccess) return rc;
   }
+  // O_NONBLOCK keeps a FIFO in the way from blocking the open; only a regular
+  // file is ever written (O_TRUNC does nothing to FIFOs and devices).
   int fd;
   do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno == ELOOP ? kAccessDenied : LastResult(true);
-  out = FileHandle(fd, path);
+  if (fd < 0) return (errno == ELOOP || errno == ENXIO) ? kAccessDenied : LastResult(true);
+  FileHandle file(fd, path);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return LastResult();
+  if (!S_ISREG(st.st_mode)) return kAccessDenied;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  out = std::move(file);
   return kSuccess;
 }
 

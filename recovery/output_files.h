@@ -20,12 +20,13 @@ std::string SanitizeName(std::string_view nameFromDisk);
 // folder + "/" + SanitizeName(name): always a direct child of folder.
 std::string JoinBelow(const std::string& folder, std::string_view nameFromDisk);
 
-// Creates the folder and its missing parents.
+// Creates the folder and its missing parents; refuses "." and ".." components.
 ResultCode CreateFolders(const std::string& folder);
 
 // Creates (or truncates) the file at path for writing, with its missing parent
-// folders. Refuses a path with a "." or ".." component and never follows a
-// symbolic link in the last component.
+// folders. Refuses a path with a "." or ".." component (kInvalidParameter),
+// never follows a symbolic link in the last component and writes only regular
+// files (kAccessDenied otherwise).
 ResultCode CreateOutputFile(const std::string& path, FileHandle& out);
 
 // True when `path` is `folder` or lies below it (after resolving what exists).

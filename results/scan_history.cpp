@@ -156,7 +156,11 @@ std::string CScanHistory::HistoryPath() const { return root_ + "/config"; }
 
 ResultCode CScanHistory::LoadHistory() {
   loaded_ = true;
-  root_ = ScanLogRoot();
+  // An absolute path without "." or ".." parts: scan folders are made and
+  // compared below it.
+  std::error_code ec;
+  root_ = std::filesystem::absolute(ScanLogRoot(), ec).lexically_normal().string();
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
   counter_ = 0;
   entries_.clear();
   haveCurrent_ = false;

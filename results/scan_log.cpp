@@ -37,14 +37,36 @@ std::string_view StoredName(const uint8_t* record) {
   return std::string_view(name, nul ? static_cast<const char*>(nul) - name : kRecordNameSize);
 }
 
-// Files before folders, then names case-insensitively; equal records keep their order.
+// Files before folders, then names case-insensitively; equal records keep their
+// order. Small keys are sorted and the records moved once, so large results do
+// not shuffle 346-byte records around.
 void SortListing(std::vector<ScanLogRecord>& records) {
   if (records.size() < 2) return;
-  std::stable_sort(records.begin(), records.end(), [](const ScanLogRecord& a, const ScanLogRecord& b) {
-    bool aFolder = a.IsFolderRecord(), bFolder = b.IsFolderRecord();
-    if (aFolder != bFolder) return !aFolder;
-    return CompareNoCase(a.NameView(), b.NameView()) < 0;
+  struct Key {
+    bool folder;
+    std::string_view name;
+    size_t index;
+  };
+  std::vector<Key> keys;
+  keys.reserve(records.size());
+  bool sorted = true;
+  for (size_t i = 0; i < records.size(); ++i) {
+    keys.push_back(Key{records[i].IsFolderRecord(), records[i].NameView(), i});
+    if (i > 0) {
+      const Key& a = keys[i - 1];
+      const Key& b = keys[i];
+      if (a.folder != b.folder ? a.folder : CompareNoCase(a.name, b.name) > 0) sorted = false;
+    }
+  }
+  if (sorted) return;
+  std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    if (a.folder != b.folder) return !a.folder;
+    return CompareNoCase(a.name, b.name) < 0;
   });
+  std::vector<ScanLogRecord> ordered;
+  ordered.reserve(records.size());
+  for (const Key& key : keys) ordered.push_back(records[key.index]);
+  records.swap(ordered);
 }
 
 // Reads up to `count` bytes at `offset`, repeating short reads; stops at the end of the file.
@@ -100,7 +122,7 @@ bool IsPlainFileName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-// A decimal number from text[begin, end): an optional "-" and digits, wrapping
+// A decimal number at the start of text: an optional "-" and digits, wrapping
 // like a 64-bit value; false when there are no digits.
 bool ParseNumber(std::string_view text, uint64_t& value) {
   size_t i = 0;
@@ -112,6 +134,54 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
   if (negative) value = 0 - value;
   return digits > 0;
 }
+
+// Remembers whether a lowered extension matches the filter, so that a search
+// over a large log does one substring search per distinct extension instead of
+// one per record. Fixed size, no allocation while searching; extensions that
+// do not fit are tested directly.
+class ExtensionMatches {
+ public:
+  ExtensionMatches(std::string_view wanted, std::string_view known, bool otherWanted)
+      : wanted_(wanted), known_(known), otherWanted_(otherWanted), slots_(kSlots) {}
+
+  // dotted: "." followed by the lowered extension.
+  bool Matches(std::string_view dotted) {
+    if (dotted.size() > kLongest) return Test(dotted);
+    uint32_t hash = 2166136261u;
+    for (char c : dotted) hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+    for (uint32_t probe = 0; probe < kProbes; ++probe) {
+      Slot& slot = slots_[(hash + probe) & (kSlots - 1)];
+      if (slot.length == 0) {
+        slot.length = static_cast<uint8_t>(dotted.size());
+        std::memcpy(slot.text, dotted.data(), dotted.size());
+        slot.matches = Test(dotted);
+        return slot.matches;
+      }
+      if (slot.length == dotted.size() && std::memcmp(slot.text, dotted.data(), dotted.size()) == 0)
+        return slot.matches;
+    }
+    return Test(dotted);
+  }
+
+ private:
+  static constexpr size_t kSlots = 4096;  // a power of two
+  static constexpr uint32_t kProbes = 8;
+  static constexpr size_t kLongest = 23;
+  struct Slot {
+    uint8_t length = 0;
+    bool matches = false;
+    char text[kLongest]{};
+  };
+
+  bool Test(std::string_view dotted) const {
+    return wanted_.find(dotted) != std::string_view::npos ||
+           (otherWanted_ && known_.find(dotted) == std::string_view::npos);
+  }
+
+  std::string_view wanted_, known_;
+  bool otherWanted_;
+  std::vector<Slot> slots_;
+};
 
 }  // namespace
 
@@ -401,9 +471,8 @@ ResultCode CScanLog::ListCategory(const std::string& filter, std::vector<ScanLog
   uint64_t size = 0;
   if (ResultCode rc = mainFile_.Size(size); rc != kSuccess) return rc;
 
-  std::string_view wanted = filter;
-  std::string_view known = KnownExtensions();
-  bool otherWanted = wanted.find(".other") != std::string_view::npos && size < kOtherListingLimit;
+  bool otherWanted = filter.find(".other") != std::string::npos && size < kOtherListingLimit;
+  ExtensionMatches matcher(filter, KnownExtensions(), otherWanted);
 
   ResultCode result = kSuccess;
   char dotted[kRecordNameSize + 1];
@@ -427,9 +496,7 @@ ResultCode CScanLog::ListCategory(const std::string& filter, std::vector<ScanLog
           char c = extension[k];
           dotted[k + 1] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
         }
-        std::string_view key(dotted, extension.size() + 1);
-        matches = wanted.find(key) != std::string_view::npos ||
-                  (otherWanted && known.find(key) == std::string_view::npos);
+        matches = matcher.Matches(std::string_view(dotted, extension.size() + 1));
       }
       if (matches) out.push_back(DecodeRecord(RecordAt(record)));
     }

@@ -80,7 +80,7 @@ class CScanLog {
   // "Photos/2019/" for a file in 2019 inside Photos; "" in the root.
   ResultCode GetFolderPath(const ScanLogRecord& record, std::string& path);
   ResultCode FindFolderRecord(uint32_t itemId, ScanLogRecord& out);
-  // Reads record n (from 1) from the main file.
+  // Reads record n (from 1), also one still in the write buffer.
   ResultCode ReadRecord(uint32_t recordNumber, ScanLogRecord& out);
 
   uint32_t RecordCount() const { return static_cast<uint32_t>(recordCount_); }

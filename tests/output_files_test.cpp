@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "platform/text.h"
 #include "recovery/destination_rules.h"
@@ -82,6 +83,10 @@ TEST(CreateOutputFile, WritesOnlyWhereItIsMeantTo) {
   fs::create_symlink(dir / "secret", dir / "photo/link.jpg");
   EXPECT_EQ(CreateOutputFile(dir / "photo/link.jpg", file), kAccessDenied) << "a link is never followed";
   EXPECT_EQ(fs::file_size(dir / "secret"), 4u);
+
+  ASSERT_EQ(::mkfifo((dir / "photo/pipe.jpg").c_str(), 0600), 0);
+  EXPECT_EQ(CreateOutputFile(dir / "photo/pipe.jpg", file), kAccessDenied) << "only regular files, without blocking";
+  EXPECT_EQ(CreateOutputFile("/dev/null", file), kAccessDenied);
 
   struct Case {
     std::string path;

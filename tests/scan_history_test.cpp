@@ -300,6 +300,18 @@ TEST_F(ScanHistoryTest, FindLogFileGivesTheMainFileOfALog) {
   EXPECT_EQ(CScanHistory::Instance().FindLogFile("Fast_", name, folder / "missing"), kFileNotFound);
 }
 
+TEST_F(ScanHistoryTest, TheRootIsMadeAbsoluteAndPlain) {
+  test::TempDir dir;
+  ::setenv("SELVANE_DATA_DIR", (dir.path().string() + "/x/../data/").c_str(), 1);
+  CScanHistory::ResetForTests();
+  CScanHistory& history = CScanHistory::Instance();
+  EXPECT_EQ(history.Root(), dir.path().string() + "/data/ScanLog");
+  history.BeginNewScan();
+  CScanLog log;
+  EXPECT_EQ(log.OpenLog("Fast_0_x"), kSuccess);
+  EXPECT_TRUE(fs::exists(dir / "data/ScanLog/1/Fast_0_x"));
+}
+
 TEST_F(ScanHistoryTest, ScanLogsAreOpenedInTheCurrentScanFolder) {
   CScanHistory& history = CScanHistory::Instance();
   history.BeginNewScan();

@@ -242,6 +242,18 @@ TEST_F(ScanLogTest, CategoriesMatchExtensionsBySubstring) {
   }
 }
 
+TEST_F(ScanLogTest, ManyDistinctExtensionsAreEachTestedRightly) {
+  CScanLog log;
+  ASSERT_EQ(log.OpenLog("log"), kSuccess);
+  for (int i = 0; i < 6000; ++i) Add(log, kRootKey, "x.q" + std::to_string(i));
+  std::vector<ScanLogRecord> out;
+  ASSERT_EQ(log.ListCategory("*.q17|*.other", out), kSuccess);
+  EXPECT_EQ(out.size(), 6000u);
+  out.clear();
+  ASSERT_EQ(log.ListCategory("*.q17|*.q5999", out), kSuccess);
+  EXPECT_EQ(Names(out), (std::vector<std::string>{"x.q1", "x.q17", "x.q5", "x.q59", "x.q599", "x.q5999"}));
+}
+
 TEST_F(ScanLogTest, LogsOf128MiBOrMoreListNoOtherFiles) {
   std::string path;
   {
