@@ -160,7 +160,7 @@ bool CFastFatRecovery::StartsLikeDirectory(const uint8_t* sector, size_t length,
   if (!r.Fits(0, 2 * kFatEntrySize)) return false;
   const FatDirectoryEntry dot = ParseDirectoryEntry(r, 0);
   const FatDirectoryEntry dotDot = ParseDirectoryEntry(r, kFatEntrySize);
-  if (!dot.IsDotEntry() || !dotDot.IsDotDotEntry()) return false;
+  if (!dot.IsDotEntry() || !dot.IsDirectory() || !dotDot.IsDotDotEntry()) return false;
   return parent == UINT32_MAX || NormalizeParent(dotDot.FirstCluster(geometry_.IsFat32())) == NormalizeParent(parent);
 }
 

@@ -311,7 +311,19 @@ TEST_F(FastFatRecoveryTest, DamagedTreesAndChainsEndTheirWalks) {
   b.WriteDotEntries(111, 110);
   b.WriteEntries(111, 2,
                  {ShortEntry("BACK2      ", kDirectory, 110, 0), ShortEntry("SELF       ", kDirectory, 111, 0),
-                  ShortEntry("UPROOT     ", kDirectory, 0, 0), ShortEntry("Y       TXT", kArchive, 0, 0, true)});
+                  ShortEntry("UPROOT     ", kDirectory, 0, 0), ShortEntry("GRAND      ", kDirectory, 112, 0),
+                  ShortEntry("Y       TXT", kArchive, 0, 0, true)});
+  b.Chain({112});
+  b.WriteDotEntries(112, 111);
+  b.WriteEntries(112, 2, {ShortEntry("Z       TXT", kArchive, 0, 0, true)});
+  // Deleted folder entries naming clusters that directories in use hold now:
+  // one of a live folder, one of a folder that lies elsewhere (its ".." says so).
+  root.push_back(ShortEntry("NEW        ", kDirectory, 130, 0));
+  root.push_back(ShortEntry("OLD        ", kDirectory, 130, 0, true));
+  b.Chain({130});
+  b.WriteDotEntries(130, 0);
+  b.WriteEntries(130, 2, {ShortEntry("KEEP    TXT", kArchive, 0, 0), ShortEntry("GONE    TXT", kArchive, 0, 0, true)});
+  root.push_back(ShortEntry("STALE      ", kDirectory, 112, 0, true));
   // A long-name run longer than any name: the 8.3 name is used.
   auto run = LongNameEntries(std::u16string(255, u'n'), true);
   run.push_back(run.back());
@@ -327,7 +339,11 @@ TEST_F(FastFatRecoveryTest, DamagedTreesAndChainsEndTheirWalks) {
   OpenAndScan(b);
 
   const auto top = List(nullptr, 0);
-  EXPECT_EQ(Names(top), (std::set<std::string>{"loop", "back", "!ongname.txt", "!ycle.bin"}));
+  EXPECT_EQ(Names(top), (std::set<std::string>{"loop", "back", "new", "!ongname.txt", "!ycle.bin"}));
+  const ScanLogRecord* fresh = Find(top, "new");
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(fresh->FolderDeleted, 0u) << "a live folder is not taken for the deleted one that had its cluster";
+  EXPECT_EQ(Names(List(fresh, 1)), std::set<std::string>{"!one.txt"});
   const ScanLogRecord* loop = Find(top, "loop");
   const ScanLogRecord* back = Find(top, "back");
   ASSERT_TRUE(loop && back);
@@ -336,7 +352,11 @@ TEST_F(FastFatRecoveryTest, DamagedTreesAndChainsEndTheirWalks) {
   EXPECT_EQ(Names(backItems), (std::set<std::string>{"!.txt", "child"}));
   const ScanLogRecord* child = Find(backItems, "child");
   ASSERT_TRUE(child);
-  EXPECT_EQ(Names(List(child, 2)), std::set<std::string>{"!.txt"});
+  const auto childItems = List(child, 2);
+  EXPECT_EQ(Names(childItems), (std::set<std::string>{"!.txt", "grand"}));
+  const ScanLogRecord* grand = Find(childItems, "grand");
+  ASSERT_TRUE(grand);
+  EXPECT_EQ(Names(List(grand, 3)), std::set<std::string>{"!.txt"}) << "not taken by the stale deleted entry";
 
   const ScanLogRecord* cycle = Find(top, "!ycle.bin");
   ASSERT_TRUE(cycle);
