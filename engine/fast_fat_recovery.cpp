@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "engine/fat_time.h"
 #include "engine/signatures/content_match.h"
@@ -10,6 +11,7 @@
 #include "platform/user_folders.h"
 #include "recovery/output_files.h"
 #include "results/categories.h"
+#include "results/scan_history.h"
 
 namespace selvane {
 namespace {
@@ -106,7 +108,17 @@ ResultCode CFastFatRecovery::Scan(const std::string& logName) {
   log_->SetQueryProgress(searchProgress_);
   if (!logName.empty()) return log_->OpenLog(logName);
 
-  ResultCode rc = log_->OpenLog(MakeLogName(kFastLogPrefix, static_cast<int64_t>(partitionStart_)));
+  // A new scan starts a new log. A log of the same name in this scan folder
+  // (the same partition scanned within the same minute) would otherwise be
+  // continued, and every item listed twice.
+  const std::string name = MakeLogName(kFastLogPrefix, static_cast<int64_t>(partitionStart_));
+  std::string folder = CScanHistory::Instance().GetScanFolder();
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
+    std::error_code ignored;
+    std::filesystem::remove(folder + name + suffix, ignored);
+  }
+  ResultCode rc = log_->OpenLog(name);
   if (rc != kSuccess) return rc;
   return WalkTree();
 }
@@ -447,6 +459,9 @@ ResultCode CFastFatRecovery::ReadFileData(const ScanLogRecord& record, const Chu
   const uint64_t size = std::min(record.FileSize, limit);
   if (size == 0) return kSuccess;
   if (!geometry_.IsDataCluster(record.ItemId)) return kInvalidParameter;
+  // No file is larger than the data area; a damaged size must not make the
+  // copy run around a looping chain for gigabytes.
+  if (record.FileSize > uint64_t{geometry_.clusterCount} * geometry_.ClusterBytes()) return kInvalidParameter;
 
   const uint32_t sectorsPerCluster = record.ClusterBytes / bps;
   std::vector<uint8_t> buffer(record.ClusterBytes);

@@ -415,6 +415,9 @@ TEST_F(FastFatRecoveryTest, RecoveryReportsFailuresAndStops) {
   ScanLogRecord outside = *quarterly;
   outside.ItemId = engine.Geometry().MaxCluster() + 1;
   EXPECT_EQ(engine.RecoverItem(outside, dir / "outside.docx", 0), kInvalidParameter);
+  ScanLogRecord tooLarge = *quarterly;
+  tooLarge.FileSize = 0xFFFFFFFF;  // more than the volume holds
+  EXPECT_EQ(engine.RecoverItem(tooLarge, dir / "large.docx", 0), kInvalidParameter);
 
   // Stopping after the first cluster ends the copy with the stop code.
   finals.clear();
@@ -464,6 +467,11 @@ TEST_F(FastFatRecoveryTest, ReopenedLogAnswersLikeTheScan) {
   ASSERT_EQ(reopened.QueryFolder(nullptr, 0, after), kSuccess);
   EXPECT_EQ(Names(after), before);
   EXPECT_EQ(reopened.QueryFolder(nullptr, 1, after), kInvalidParameter);
+
+  // Scanning again in the same scan folder starts over rather than adding to that log.
+  ASSERT_EQ(engine.Scan(""), kSuccess);
+  EXPECT_EQ(engine.GetRecordCount(), reopened.GetRecordCount());
+  EXPECT_EQ(List(nullptr, 0).size(), after.size());
 }
 
 TEST_F(FastFatRecoveryTest, PreviewReadsIntoMemoryOrATemporaryFile) {
@@ -520,6 +528,40 @@ TEST_F(FastFatRecoveryTest, AnEngineThatDidNotOpenFailsItsScan) {
   EXPECT_NE(engine.OpenImage(dir / "garbage.img", 1), kSuccess);
   EXPECT_NE(engine.Scan(""), kSuccess);
   EXPECT_NE(engine.OpenImage(dir / "missing.img", 1), kSuccess);
+}
+
+// Damaged metadata in every place a volume can have it: each scan ends, and so
+// does the recovery of everything it found. Run under the sanitizers too.
+TEST_F(FastFatRecoveryTest, RandomlyDamagedVolumesAreWalkedToTheirEnd) {
+  for (FatType type : {FatType::Fat12, FatType::Fat32}) {
+    MixedVolume v(type);
+    const std::string image = dir / "damaged.img";
+    v.b.Save(image);
+    const auto& g = v.b.Geometry();
+    // The boot sector stays; the FATs, directories and the first data clusters are damaged.
+    const uint64_t start = uint64_t{g.reservedSectors} * g.bytesPerSector;
+    const uint64_t end = g.ClusterSector(100) * g.bytesPerSector;
+    const auto clean = v.b.ReadAt(start, static_cast<size_t>(end - start));
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 40; ++round) {
+      auto damaged = clean;
+      for (int i = 0; i < 200; ++i) damaged[next() % damaged.size()] = static_cast<uint8_t>(next());
+      {
+        FileHandle file;
+        ASSERT_EQ(OpenFile(image, OpenMode::ReadWrite, file), kSuccess);
+        ASSERT_EQ(file.WriteAt(damaged.data(), damaged.size(), start), static_cast<ssize_t>(damaged.size()));
+      }
+      CFastFatRecovery scan;
+      ASSERT_EQ(scan.OpenImage(image, 1), kSuccess);
+      ASSERT_EQ(scan.Scan(""), kSuccess);
+      std::vector<ScanLogRecord> root;
+      scan.QueryFolder(nullptr, 0, root);
+      const std::string out = dir / ("out" + std::to_string(round));
+      for (const auto& r : root) scan.RecoverItem(r, out + "/" + std::to_string(r.RecordNumber), 0);
+      std::filesystem::remove_all(out);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFatTypes, MixedVolumeTest,
