@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "platform/read_faults.h"
 #include "support/data_dir.h"
 #include "support/fat_image_builder.h"
 #include "support/test_support.h"
@@ -528,6 +529,42 @@ TEST_F(FastFatRecoveryTest, AnEngineThatDidNotOpenFailsItsScan) {
   EXPECT_NE(engine.OpenImage(dir / "garbage.img", 1), kSuccess);
   EXPECT_NE(engine.Scan(""), kSuccess);
   EXPECT_NE(engine.OpenImage(dir / "missing.img", 1), kSuccess);
+}
+
+// An unreadable directory ends only that directory; an unreadable data
+// cluster fails only that file, with the read error.
+TEST_F(FastFatRecoveryTest, ReadErrorsEndOnlyWhatTheyTouch) {
+  MixedVolume v(FatType::Fat16);
+  v.b.Save(dir / "volume.img");
+  const auto& g = v.b.Geometry();
+  const uint64_t clusterBytes = g.ClusterBytes();
+  auto clusterOffset = [&](uint32_t c) { return g.ClusterSector(c) * g.bytesPerSector; };
+  AddReadFault(dir / "volume.img", clusterOffset(30), clusterOffset(30) + 512);  // the live folder
+  AddReadFault(dir / "volume.img", clusterOffset(21), clusterOffset(21) + 512);  // second cluster of a file
+  struct ClearFaults {
+    ~ClearFaults() { ClearReadFaults(); }
+  } clearFaults;
+  ASSERT_EQ(engine.OpenImage(dir / "volume.img", 7), kSuccess);
+  ASSERT_EQ(engine.Scan(""), kSuccess);
+  const auto root = List(nullptr, 0);
+  EXPECT_EQ(Names(root), (std::set<std::string>{"!eport.doc", "Quarterly report 2019.docx", "!mpty.txt", "Old Tree",
+                                                 "big"}));
+
+  std::vector<ResultCode> finals;
+  engine.SetCallbacks(nullptr,
+                      [&](int32_t percent, int32_t, ResultCode error, const std::string&) {
+                        if (percent == 100) finals.push_back(error);
+                        return 0;
+                      },
+                      100);
+  const ScanLogRecord* quarterly = Find(root, "Quarterly report 2019.docx");
+  ASSERT_TRUE(quarterly);
+  EXPECT_EQ(engine.RecoverItem(*quarterly, dir / "q.docx", 0), kReadFault);
+  EXPECT_EQ(finals, std::vector<ResultCode>{kReadFault});
+  EXPECT_EQ(test::ReadFile(dir / "q.docx").size(), clusterBytes) << "written as far as it could be read";
+  const ScanLogRecord* report = Find(root, "!eport.doc");
+  ASSERT_TRUE(report);
+  EXPECT_EQ(engine.RecoverItem(*report, dir / "r.doc", 0), kSuccess);
 }
 
 // Damaged metadata in every place a volume can have it: each scan ends, and so
