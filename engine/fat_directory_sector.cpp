@@ -146,6 +146,8 @@ bool IsPlausibleEntry(const ByteReader& r, size_t offset) {
   return attributes == kFatVolumeLabel || longName || directory || (attributes & kFatArchive) != 0;
 }
 
+bool IsDirectoryStartSector(std::span<const uint8_t> sector) { return IsDotPair(ByteReader(sector), 0); }
+
 bool IsFatDirectorySector(std::span<const uint8_t> sector) {
   const ByteReader r(sector);
   if (sector.size() < kFatEntrySize) return true;
