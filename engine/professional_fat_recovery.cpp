@@ -114,6 +114,7 @@ ResultCode CProfessionalFatRecovery::SetSearchProgress(SearchProgressCallback ca
 
 void CProfessionalFatRecovery::ResetWalk() {
   geometries_.clear();
+  geometryVotes_.clear();
   bootGeometryFound_ = false;
   rootCluster_ = 2;
   observations_.clear();
@@ -155,6 +156,7 @@ ResultCode CProfessionalFatRecovery::PrepareFatWalk() {
   const std::optional<BootGeometry> found = GeometryFromBootSector(boot, bytesPerSector_, partitionStart_);
   if (!found) return kSuccess;
   geometries_.push_back(found->geometry);
+  geometryVotes_.push_back(0);
   rootCluster_ = found->rootCluster;
   bootGeometryFound_ = true;
   return kSuccess;
@@ -193,10 +195,27 @@ std::optional<CProfessionalFatRecovery::GeometryIndex> CProfessionalFatRecovery:
   return best ? best : GeometryIndex{0};
 }
 
+std::optional<CProfessionalFatRecovery::ClusterRun> CProfessionalFatRecovery::ClusterStart(uint64_t sector,
+                                                                                          bool provenOnly) const {
+  // Of the geometries under which the sector begins a cluster, the one that
+  // placed the most subdirectory starts: after a format with other sizes the
+  // boot sector describes the new volume, while the old directories vote for
+  // the geometry learned from them.
+  std::optional<ClusterRun> best;
+  for (GeometryIndex i = 0; i < geometries_.size(); ++i) {
+    if (provenOnly && geometryVotes_[i] == 0) continue;
+    if (best && geometryVotes_[i] <= geometryVotes_[best->geometry]) continue;
+    if (std::optional<uint32_t> cluster = geometries_[i].ClusterStartingAt(sector))
+      best = ClusterRun{i, *cluster, sector};
+  }
+  return best;
+}
+
 void CProfessionalFatRecovery::LearnFrom(uint32_t cluster, uint64_t sector) {
   for (const auto& [otherCluster, otherSector] : observations_) {
     if (std::optional<FatGeometry> g = LearnGeometry(cluster, sector, otherCluster, otherSector, partitionStart_)) {
       geometries_.push_back(*g);
+      geometryVotes_.push_back(1);  // the earlier subdirectory start it places
       break;
     }
   }
@@ -219,6 +238,7 @@ ResultCode CProfessionalFatRecovery::OnDirectoryStart(std::span<const uint8_t> s
     geometry = GeometryFor(cluster, s);
   }
   if (geometry) {
+    ++geometryVotes_[*geometry];
     PlacePendingExactly();
     currentRun_ = ClusterRun{*geometry, cluster, s};
   } else {
@@ -272,14 +292,10 @@ ResultCode CProfessionalFatRecovery::OnDirectorySector(std::span<const uint8_t> 
       geometries_[currentRun_->geometry].ClusterHolds(currentRun_->cluster, s)) {
     piece.geometry = currentRun_->geometry;
     piece.cluster = currentRun_->cluster;
-  } else {
-    for (GeometryIndex i = 0; i < geometries_.size() && !piece.geometry; ++i) {
-      if (std::optional<uint32_t> cluster = geometries_[i].ClusterStartingAt(s)) {
-        currentRun_ = ClusterRun{i, *cluster, s};
-        piece.geometry = i;
-        piece.cluster = *cluster;
-      }
-    }
+  } else if (std::optional<ClusterRun> start = ClusterStart(s, /*provenOnly=*/true)) {
+    currentRun_ = start;
+    piece.geometry = start->geometry;
+    piece.cluster = start->cluster;
   }
   if (!piece.geometry) {
     keptSectors_.insert_or_assign(s, std::vector<uint8_t>(sector.begin(), sector.end()));
@@ -572,12 +588,10 @@ void CProfessionalFatRecovery::ParseKeptSector(uint64_t s, std::span<const uint8
   }
   DirectoryPiece piece;
   piece.firstSector = s;
-  for (GeometryIndex i = 0; i < geometries_.size() && !piece.geometry; ++i) {
-    if (std::optional<uint32_t> cluster = geometries_[i].ClusterStartingAt(s)) {
-      piece.geometry = i;
-      piece.cluster = *cluster;
-      lastPlaced = ClusterRun{i, *cluster, s};
-    }
+  if (std::optional<ClusterRun> start = ClusterStart(s, /*provenOnly=*/false)) {
+    lastPlaced = start;
+    piece.geometry = start->geometry;
+    piece.cluster = start->cluster;
   }
   if (!piece.geometry && lastPlaced &&
       geometries_[lastPlaced->geometry].ClusterHolds(lastPlaced->cluster, s)) {

@@ -171,6 +171,9 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   std::optional<GeometryIndex> GeometryFor(uint32_t cluster, uint64_t sector) const;
   std::optional<GeometryIndex> GeometryHolding(uint32_t cluster, uint64_t sector) const;
   std::optional<GeometryIndex> NearestGeometry(uint64_t sector) const;
+  // The cluster that begins at a sector under the best-supported geometry;
+  // provenOnly leaves out geometries that placed no subdirectory start yet.
+  std::optional<ClusterRun> ClusterStart(uint64_t sector, bool provenOnly) const;
   void LearnFrom(uint32_t cluster, uint64_t sector);
 
   // Parsing directory bytes (scanned into scan_ first).
@@ -230,6 +233,7 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
 
   // The walk.
   std::vector<FatGeometry> geometries_;
+  std::vector<uint32_t> geometryVotes_;  // subdirectory starts each geometry placed
   bool bootGeometryFound_ = false;
   uint32_t rootCluster_ = 2;
   std::vector<std::pair<uint32_t, uint64_t>> observations_;  // (cluster, sector) of unplaced subdirectory starts
