@@ -52,8 +52,9 @@ bool IsForbiddenShortNameByte(uint8_t b) {
   }
 }
 
-// Step of the sector test for a short entry: a creation date, printable name
-// bytes without inner blanks, and double-byte characters in pairs.
+// Step of the sector test for a short entry: a creation date, and printable
+// name bytes without inner blanks. A byte above 0x7F may stand alone: 8.3
+// names hold single OEM letters ("GRÖSSE", "CAFÉ"), not only double-byte pairs.
 bool IsCleanShortEntry(const ByteReader& r, size_t offset) {
   const uint8_t attributes = r.U8(offset + 11);
   if (attributes == kFatVolumeLabel) return true;
@@ -71,11 +72,7 @@ bool IsCleanShortEntry(const ByteReader& r, size_t offset) {
     }
     return true;
   };
-  if (!partIsClean(0, 8) || !partIsClean(8, 3)) return false;
-  for (size_t i = IsDeleted(r, offset) ? 1 : 0; i <= 9; ++i) {
-    if ((r.U8(offset + i) & 0x80) != 0 && (r.U8(offset + i + 1) & 0x80) == 0) return false;
-  }
-  return true;
+  return partIsClean(0, 8) && partIsClean(8, 3);
 }
 
 // Filler that repeats one 32-bit pattern looks like entries to the other tests.
@@ -145,6 +142,8 @@ bool IsPlausibleEntry(const ByteReader& r, size_t offset) {
   if (!deleted && directory && size != 0) return false;
   return attributes == kFatVolumeLabel || longName || directory || (attributes & kFatArchive) != 0;
 }
+
+bool IsDirectoryStartSector(std::span<const uint8_t> sector) { return IsDotPair(ByteReader(sector), 0); }
 
 bool IsFatDirectorySector(std::span<const uint8_t> sector) {
   const ByteReader r(sector);

@@ -8,11 +8,10 @@
 #include <span>
 
 #include "engine/byte_reader.h"
+#include "engine/fat_directory_entry.h"  // kFatEntrySize, kFatDeletedMark
 
 namespace selvane {
 
-inline constexpr size_t kFatEntrySize = 32;
-inline constexpr uint8_t kFatDeletedMark = 0xE5;
 inline constexpr uint8_t kFatLongNameAttributes = 0x0F;
 inline constexpr uint8_t kFatVolumeLabel = 0x08;
 inline constexpr uint8_t kFatDirectory = 0x10;
@@ -29,6 +28,10 @@ uint8_t ShortNameChecksum(std::span<const uint8_t> name11);
 // Whether the 32-byte entry at `offset` of `entries` can be a real directory
 // entry (the entry after it, when it fits, is looked at for "." and "..").
 bool IsPlausibleEntry(const ByteReader& entries, size_t offset);
+
+// Whether a sector begins a subdirectory: a "." entry and a ".." entry, both
+// directories of size 0.
+bool IsDirectoryStartSector(std::span<const uint8_t> sector);
 
 // Whether a sector holds FAT directory entries and nothing else.
 bool IsFatDirectorySector(std::span<const uint8_t> sector);
