@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/fast_ext_recovery.h"
+#include "engine/fast_ntfs_recovery.h"
 #include "engine/file_system_probes.h"
 #include "storage/disk_device.h"
 #include "storage/partition_mounts.h"
@@ -13,7 +14,7 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(FileSystemKind kind, ScanMode mod
   if (mode == ScanMode::Professional) return nullptr;  // the deep scan is not built yet
   switch (kind) {
     case FileSystemKind::Ext: return std::make_unique<CFastExtRecovery>();
-    case FileSystemKind::Ntfs:
+    case FileSystemKind::Ntfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::Fat:
     case FileSystemKind::Unknown: break;
   }
