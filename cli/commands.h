@@ -30,5 +30,9 @@ int RunScan(const std::vector<std::string>& args);
 extern const char* const kScanHelp;
 int RunRecover(const std::vector<std::string>& args);
 extern const char* const kRecoverHelp;
+int RunDisks(const std::vector<std::string>& args);
+extern const char* const kDisksHelp;
+int RunImage(const std::vector<std::string>& args);
+extern const char* const kImageHelp;
 
 }  // namespace selvane::cli
