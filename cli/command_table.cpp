@@ -4,7 +4,9 @@ namespace selvane::cli {
 
 const std::vector<Command>& AllCommands() {
   static const std::vector<Command> commands = {
+      {"disks", "list disks, their volumes and unpartitioned space", kDisksHelp, RunDisks},
       {"probe", "tell which file system a disk, partition or image holds", kProbeHelp, RunProbe},
+      {"image", "copy a whole disk or a partition into an image file", kImageHelp, RunImage},
   };
   return commands;
 }

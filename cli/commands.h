@@ -25,5 +25,9 @@ const std::vector<Command>& AllCommands();
 
 int RunProbe(const std::vector<std::string>& args);
 extern const char* const kProbeHelp;
+int RunDisks(const std::vector<std::string>& args);
+extern const char* const kDisksHelp;
+int RunImage(const std::vector<std::string>& args);
+extern const char* const kImageHelp;
 
 }  // namespace selvane::cli

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "platform/file_handle.h"
 #include "platform/user_folders.h"
 
 namespace fs = std::filesystem;
@@ -68,6 +69,13 @@ std::optional<uint64_t> ReadSysfsNumber(const std::string& path) {
   std::string line = ReadFirstLine(path);
   if (line.empty() || !std::isdigit(static_cast<unsigned char>(line[0]))) return std::nullopt;
   return std::strtoull(line.c_str(), nullptr, 10);
+}
+
+std::optional<std::string> ReadSysfsText(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) return std::nullopt;
+  return line;
 }
 
 std::vector<std::string> ListDriveNames() {
@@ -150,10 +158,7 @@ std::optional<ResolvedDeviceNode> ResolveDeviceNode(const std::string& path) {
   }
 
   // A name counts only when the registry's node for it is this very file.
-  auto isThisNode = [&](const std::string& name) {
-    std::error_code eq;
-    return fs::equivalent(fs::path(DevRoot()) / name, given, eq);
-  };
+  auto isThisNode = [&](const std::string& name) { return IsSameFile(DevRoot() + "/" + name, path); };
   auto names = ListDriveNames();
   for (const auto& candidate : candidates) {
     for (size_t i = 0; i < names.size(); ++i) {

@@ -55,6 +55,9 @@ std::optional<ResolvedDeviceNode> ResolveDeviceNode(const std::string& path);
 // Reads a decimal number from a sysfs attribute file.
 std::optional<uint64_t> ReadSysfsNumber(const std::string& path);
 
+// The first line of a sysfs attribute file, or nothing when it cannot be read.
+std::optional<std::string> ReadSysfsText(const std::string& path);
+
 // Natural order: runs of digits compare by value ("sd2" < "sd10").
 bool NaturalLess(const std::string& a, const std::string& b);
 

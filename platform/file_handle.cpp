@@ -1,5 +1,7 @@
 #include "platform/file_handle.h"
 
+#include "platform/read_faults.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -27,6 +29,14 @@ void FileHandle::Close() {
 }
 
 ssize_t FileHandle::ReadAt(void* buffer, size_t count, uint64_t offset) const {
+  // A simulated bad area delivers what lies before it, then fails like a bad sector.
+  if (size_t readable = ReadableBeforeFault(fd_, offset, count); readable < count) {
+    if (readable == 0) {
+      errno = EIO;
+      return -1;
+    }
+    count = readable;
+  }
   ssize_t n;
   do {
     n = ::pread(fd_, buffer, count, static_cast<off_t>(offset));
@@ -126,6 +136,16 @@ ResultCode WriteAll(const FileHandle& handle, const void* buffer, size_t count) 
     count -= static_cast<size_t>(n);
   }
   return kSuccess;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  const bool deviceA = S_ISBLK(sa.st_mode) || S_ISCHR(sa.st_mode);
+  const bool deviceB = S_ISBLK(sb.st_mode) || S_ISCHR(sb.st_mode);
+  if (deviceA || deviceB)
+    return deviceA && deviceB && (sa.st_mode & S_IFMT) == (sb.st_mode & S_IFMT) && sa.st_rdev == sb.st_rdev;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 int OpenFlagsOf(const FileHandle& handle) { return ::fcntl(handle.fd(), F_GETFL); }

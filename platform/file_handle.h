@@ -61,6 +61,10 @@ ResultCode OpenFile(const std::string& path, OpenMode mode, FileHandle& out);
 // Writes all `count` bytes at the current position, continuing after short writes.
 ResultCode WriteAll(const FileHandle& handle, const void* buffer, size_t count);
 
+// Whether two paths (links followed) name the same file, or nodes of the same
+// device. std::filesystem::equivalent refuses to compare device nodes.
+bool IsSameFile(const std::string& a, const std::string& b);
+
 // Flags of an open descriptor as the kernel reports them (for tests and checks).
 int OpenFlagsOf(const FileHandle& handle);
 

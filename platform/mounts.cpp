@@ -1,5 +1,7 @@
 #include "platform/mounts.h"
 
+#include "platform/file_handle.h"
+
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +64,18 @@ std::optional<MountEntry> FindMountOfDevice(uint32_t major, uint32_t minor) {
   return std::nullopt;
 }
 
+std::optional<MountEntry> FindMountOfNode(uint32_t major, uint32_t minor, const std::string& nodePath) {
+  auto mounts = ReadMounts();
+  for (auto& m : mounts)
+    if (m.major == major && m.minor == minor && (major != 0 || minor != 0)) return m;
+  if (nodePath.empty()) return std::nullopt;
+  for (auto& m : mounts) {
+    if (m.source.empty() || m.source[0] != '/') continue;
+    if (IsSameFile(m.source, nodePath)) return m;
+  }
+  return std::nullopt;
+}
+
 std::optional<MountEntry> FindMountOfPath(const std::string& path) {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
@@ -97,6 +111,14 @@ ResultCode GetMountSpace(const std::string& mountPoint, uint64_t& totalBytes, ui
   if (::statvfs(mountPoint.c_str(), &st) != 0) return LastResult();
   totalBytes = static_cast<uint64_t>(st.f_blocks) * st.f_frsize;
   freeBytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+  return kSuccess;
+}
+
+ResultCode GetFileSystemSpace(const std::string& mountPoint, uint64_t& totalBytes, uint64_t& freeBytes) {
+  struct statvfs st {};
+  if (::statvfs(mountPoint.c_str(), &st) != 0) return LastResult();
+  totalBytes = static_cast<uint64_t>(st.f_blocks) * st.f_frsize;
+  freeBytes = static_cast<uint64_t>(st.f_bfree) * st.f_frsize;
   return kSuccess;
 }
 

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "platform/drive_registry.h"
+#include "platform/read_faults.h"
 #include "storage/disk_device.h"
 #include "support/test_support.h"
 
@@ -164,6 +165,30 @@ TEST_F(FakeDrives, PartitionNodesResolveToTheirDrive) {
   // An image that merely shares a drive's name is not that drive.
   test::WriteFile(dir_ / "sda", Pattern(512));
   EXPECT_FALSE(ResolveDeviceNode(dir_ / "sda").has_value());
+}
+
+}  // namespace
+}  // namespace selvane
+
+namespace selvane {
+namespace {
+
+TEST(ReadSectors, SimulatedBadAreaStopsTheReadAfterTheGoodSectors) {
+  test::TempDir dir;
+  std::vector<uint8_t> bytes(64 * 512, 0x5A);
+  test::WriteFile(dir / "disk.img", bytes);
+  DiskDevice device;
+  ASSERT_EQ(OpenImageFile(dir / "disk.img", device), kSuccess);
+  AddReadFault(dir / "disk.img", 10 * 512, 12 * 512);
+  std::vector<uint8_t> buffer(8 * 512);
+  uint32_t read = 0;
+  EXPECT_EQ(ReadSectors(8, device, buffer.data(), 4, 512, read), kReadFault);
+  EXPECT_EQ(read, 6u) << "sectors 4-9 arrive, 10 is bad";
+  EXPECT_EQ(ReadSectors(2, device, buffer.data(), 10, 512, read), kReadFault);
+  EXPECT_EQ(read, 0u);
+  EXPECT_EQ(ReadSectors(8, device, buffer.data(), 12, 512, read), kSuccess) << "after the bad area";
+  ClearReadFaults();
+  EXPECT_EQ(ReadSectors(8, device, buffer.data(), 4, 512, read), kSuccess);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ bool IsFileSystemStructure(std::span<const uint8_t> sector) {
   if (r.Equals(0, "FILE") || r.Equals(0, "INDX")) return true;
   // NTFS log restart page.
   if (r.Equals(0, "RSTR") && FindFirst(sector, Pattern("N\0T\0F\0S\0", 8)) != kNotFound) return true;
-  // "$STA" in UTF-16 (the start of an NTFS log's $STANDARD_INFORMATION text).
+  // A sector that begins with "$STA" in UTF-16 (NTFS metadata names).
   if (r.Equals(0, Pattern("$\0S\0T\0A\0", 8))) return true;
   // Boot sectors of FAT, NTFS and exFAT volumes.
   if (r.U8(0) == 0xEB && r.U8(2) == 0x90) {

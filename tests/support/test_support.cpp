@@ -103,6 +103,22 @@ void FakeSysfs::AddPartition(const std::string& disk, const std::string& name, u
   std::ofstream(root_ / "dev" / name).put('\0');
 }
 
+void FakeSysfs::RemoveDisk(const std::string& name) {
+  std::error_code ec;
+  fs::path folder = fs::canonical(root_ / "sys" / "block" / name, ec);
+  if (!ec) {
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+      if (fs::exists(entry.path() / "partition")) fs::remove(root_ / "dev" / entry.path().filename(), ec);
+    fs::remove_all(folder, ec);
+  }
+  fs::remove(root_ / "sys" / "block" / name, ec);
+  fs::remove(root_ / "dev" / name, ec);
+}
+
+void FakeSysfs::SetDiskAttribute(const std::string& disk, const std::string& attribute, const std::string& value) {
+  WriteText(fs::canonical(root_ / "sys" / "block" / disk) / attribute, value);
+}
+
 std::string FakeSysfs::DevPath(const std::string& name) const { return (root_ / "dev" / name).string(); }
 
 CommandResult RunShell(const std::string& command) {

@@ -43,6 +43,10 @@ class FakeSysfs {
   void AddPartition(const std::string& disk, const std::string& name, uint32_t number, uint64_t start512,
                     uint64_t size512);
   std::string DevPath(const std::string& name) const;
+  // Unplugs a disk: its sysfs folder, its link and the nodes of it and its partitions.
+  void RemoveDisk(const std::string& name);
+  // Writes an attribute file below the disk's sysfs folder ("diskseq", "device/model").
+  void SetDiskAttribute(const std::string& disk, const std::string& attribute, const std::string& value);
 
  private:
   std::filesystem::path root_;
