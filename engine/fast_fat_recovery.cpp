@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "engine/fat_time.h"
 #include "engine/signatures/content_match.h"
@@ -10,6 +11,7 @@
 #include "platform/user_folders.h"
 #include "recovery/output_files.h"
 #include "results/categories.h"
+#include "results/scan_history.h"
 
 namespace selvane {
 namespace {
@@ -106,7 +108,17 @@ ResultCode CFastFatRecovery::Scan(const std::string& logName) {
   log_->SetQueryProgress(searchProgress_);
   if (!logName.empty()) return log_->OpenLog(logName);
 
-  ResultCode rc = log_->OpenLog(MakeLogName(kFastLogPrefix, static_cast<int64_t>(partitionStart_)));
+  // A new scan starts a new log. A log of the same name in this scan folder
+  // (the same partition scanned within the same minute) would otherwise be
+  // continued, and every item listed twice.
+  const std::string name = MakeLogName(kFastLogPrefix, static_cast<int64_t>(partitionStart_));
+  std::string folder = CScanHistory::Instance().GetScanFolder();
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
+    std::error_code ignored;
+    std::filesystem::remove(folder + name + suffix, ignored);
+  }
+  ResultCode rc = log_->OpenLog(name);
   if (rc != kSuccess) return rc;
   return WalkTree();
 }
@@ -160,7 +172,7 @@ bool CFastFatRecovery::StartsLikeDirectory(const uint8_t* sector, size_t length,
   if (!r.Fits(0, 2 * kFatEntrySize)) return false;
   const FatDirectoryEntry dot = ParseDirectoryEntry(r, 0);
   const FatDirectoryEntry dotDot = ParseDirectoryEntry(r, kFatEntrySize);
-  if (!dot.IsDotEntry() || !dotDot.IsDotDotEntry()) return false;
+  if (!dot.IsDotEntry() || !dot.IsDirectory() || !dotDot.IsDotDotEntry()) return false;
   return parent == UINT32_MAX || NormalizeParent(dotDot.FirstCluster(geometry_.IsFat32())) == NormalizeParent(parent);
 }
 
@@ -350,37 +362,39 @@ void CFastFatRecovery::WriteFolderRecords() {
   }
 }
 
+bool CFastFatRecovery::ReadCheckSector(uint64_t relativeSector) {
+  if (relativeSector == checkSector_) return true;
+  checkSector_ = UINT64_MAX;
+  uint32_t read = 0;
+  if (ReadVolumeSectors(relativeSector, 1, sectorBuffer_.data(), read) != kSuccess) return false;
+  checkSector_ = relativeSector;
+  return true;
+}
+
 uint32_t CFastFatRecovery::GuessDirectoryCluster(uint16_t low, uint32_t parent) {
   if (geometry_.MaxCluster() <= 0xFFFF) return low;  // no cluster number has a high word
-  std::vector<uint8_t>& sector = sectorBuffer_;
   for (uint32_t high = 0; high <= kHighWordGuesses; ++high) {
     const uint64_t candidate = (uint64_t{high} << 16) | low;
     if (candidate > geometry_.MaxCluster()) break;
-    if (!geometry_.IsDataCluster(candidate)) continue;
+    // A cluster in use belongs to a live item, whatever its first bytes say.
+    if (!geometry_.IsDataCluster(candidate) || !fat_.IsFree(static_cast<uint32_t>(candidate))) continue;
     const auto cluster = static_cast<uint32_t>(candidate);
-    uint32_t read = 0;
-    if (ReadVolumeSectors(geometry_.ClusterSector(cluster), 1, sector.data(), read) != kSuccess) break;
-    if (StartsLikeDirectory(sector.data(), sector.size(), parent) && fat_.IsFree(cluster))
-      return cluster;
+    if (!ReadCheckSector(geometry_.ClusterSector(cluster))) break;
+    if (StartsLikeDirectory(sectorBuffer_.data(), sectorBuffer_.size(), parent)) return cluster;
   }
   return low;
 }
 
 uint32_t CFastFatRecovery::GuessFileCluster(uint16_t low, std::string_view extension) {
   if (geometry_.MaxCluster() <= 0xFFFF) return low;
-  std::vector<uint8_t>& sector = sectorBuffer_;
   for (uint32_t high = 0; high <= kHighWordGuesses; ++high) {
     const uint64_t candidate = (uint64_t{high} << 16) | low;
     if (candidate > geometry_.MaxCluster()) break;
-    if (!geometry_.IsDataCluster(candidate)) continue;
-    const auto cluster = static_cast<uint32_t>(candidate);
-    const uint64_t relative = geometry_.ClusterSector(cluster);
-    uint32_t read = 0;
-    if (ReadVolumeSectors(relative, 1, sector.data(), read) != kSuccess) break;
-    // A cluster in use belongs to a live file, whatever its first bytes say.
-    if (fat_.IsFree(cluster) &&
-        ContentMatchesExtension(sector, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative)))
-      return cluster;
+    if (!geometry_.IsDataCluster(candidate) || !fat_.IsFree(static_cast<uint32_t>(candidate))) continue;
+    const uint64_t relative = geometry_.ClusterSector(static_cast<uint32_t>(candidate));
+    if (!ReadCheckSector(relative)) break;
+    if (ContentMatchesExtension(sectorBuffer_, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative)))
+      return static_cast<uint32_t>(candidate);
   }
   return low;
 }
@@ -390,10 +404,9 @@ bool CFastFatRecovery::CheckIntact(const ScanLogRecord& record) {
   if (extension.empty() || record.FileSize == 0) return true;
   if (!geometry_.IsDataCluster(record.ItemId)) return false;  // no data cluster to recover from
   const uint64_t relative = geometry_.ClusterSector(record.ItemId);
-  std::vector<uint8_t>& sector = sectorBuffer_;
-  uint32_t read = 0;
-  if (ReadVolumeSectors(relative, 1, sector.data(), read) != kSuccess) return true;
-  return ContentMatchesExtension(sector, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative));
+  // The sector is often the one the cluster guess has just read.
+  if (!ReadCheckSector(relative)) return true;
+  return ContentMatchesExtension(sectorBuffer_, extension, device_, geometry_.bytesPerSector, AbsoluteSector(relative));
 }
 
 // ---------------------------------------------------------------------------
@@ -446,6 +459,9 @@ ResultCode CFastFatRecovery::ReadFileData(const ScanLogRecord& record, const Chu
   const uint64_t size = std::min(record.FileSize, limit);
   if (size == 0) return kSuccess;
   if (!geometry_.IsDataCluster(record.ItemId)) return kInvalidParameter;
+  // No file is larger than the data area; a damaged size must not make the
+  // copy run around a looping chain for gigabytes.
+  if (record.FileSize > uint64_t{geometry_.clusterCount} * geometry_.ClusterBytes()) return kInvalidParameter;
 
   const uint32_t sectorsPerCluster = record.ClusterBytes / bps;
   std::vector<uint8_t> buffer(record.ClusterBytes);

@@ -82,6 +82,8 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   uint32_t GuessDirectoryCluster(uint16_t low, uint32_t parent);
   uint32_t GuessFileCluster(uint16_t low, std::string_view extension);
   bool CheckIntact(const ScanLogRecord& record);
+  // Reads one sector into sectorBuffer_, unless it holds that sector already.
+  bool ReadCheckSector(uint64_t relativeSector);
   int32_t Report(int32_t percent, int32_t secondsLeft);
   uint32_t NormalizeParent(uint32_t cluster) const;
 
@@ -121,6 +123,7 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   std::unordered_set<uint32_t> readClusters_;
   std::vector<uint8_t> clusterBuffer_;  // one directory cluster (or the fixed root directory)
   std::vector<uint8_t> sectorBuffer_;   // one sector, for the checks of found entries
+  uint64_t checkSector_ = UINT64_MAX;   // the sector in sectorBuffer_ (relative), if any
 };
 
 }  // namespace selvane

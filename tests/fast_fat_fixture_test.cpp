@@ -189,6 +189,42 @@ TEST_P(FatFixture, RecoversADeletedFolderTree) {
   }
 }
 
+// A FAT32 partition at sector 2048 of a disk: every sector the engine reads is
+// offset by the partition's start, and the records say where it lies.
+TEST(FatPartitionOnADisk, FindsAndRecoversItsDeletedFiles) {
+  const std::string image = test::Fixture("disk-mbr.img");
+  if (image.empty()) GTEST_SKIP() << "disk-mbr.img is not in this build";
+  test::DataDirScope data;
+  test::TempDir dir;
+  test::FakeSysfs sysfs{dir.path() / "root"};
+  sysfs.AddDisk("sdb", image, 116736, 512, true, "usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0");
+  sysfs.AddPartition("sdb", "sdb1", 1, 2048, 81920);
+  auto engine = CreateRecoveryForDisk(0, 2048, 81920, 'E', ScanMode::Fast);
+  ASSERT_TRUE(dynamic_cast<CFastFatRecovery*>(engine.get()));
+  ASSERT_EQ(engine->Scan(""), kSuccess);
+
+  std::vector<ScanLogRecord> root, pictures;
+  ASSERT_EQ(engine->QueryFolder(nullptr, 0, root), kSuccess);
+  const ScanLogRecord *old = nullptr, *folder = nullptr;
+  for (const auto& r : root) {
+    if (r.NameView() == "!lt.txt") old = &r;
+    if (r.NameView() == "Bilder") folder = &r;
+  }
+  ASSERT_TRUE(old && folder);
+  ASSERT_EQ(engine->QueryFolder(folder, 1, pictures), kSuccess);
+  ASSERT_EQ(pictures.size(), 1u);
+  EXPECT_EQ(pictures[0].NameView(), "Gelöscht.bin");
+  EXPECT_EQ(old->PartitionStart, 2048u);
+  EXPECT_GT(old->LocationSector, 2048u);
+  EXPECT_EQ(old->VolumeLetter, 'E');
+
+  ASSERT_EQ(engine->RecoverItem(*old, dir / "alt.txt", 0), kSuccess);
+  EXPECT_EQ(test::Sha256OfFile(dir / "alt.txt"), "8620222dc622af234823b938b3f0288324cedda3f2936e7356c3305853c57576");
+  ASSERT_EQ(engine->RecoverItem(pictures[0], dir / "geloescht.bin", 0), kSuccess);
+  EXPECT_EQ(test::Sha256OfFile(dir / "geloescht.bin"),
+            "0e9ce1da997ddbc1bf47499eaba915a47c7c6244e41c5a852256c5697d614e34");
+}
+
 INSTANTIATE_TEST_SUITE_P(Volumes, FatFixture, ::testing::Values("fat12", "fat16", "fat32", "fat32-128spc"),
                          [](const auto& info) {
                            std::string name = info.param;
