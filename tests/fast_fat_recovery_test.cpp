@@ -195,7 +195,9 @@ TEST_P(MixedVolumeTest, FindsDeletedFilesInTheirFoldersAndNothingLive) {
       EXPECT_EQ(r.VolumeLetter, 7);
       EXPECT_EQ(r.ClusterBytes, g.ClusterBytes());
       EXPECT_EQ(r.DataAreaSector, g.firstDataSector);
-      EXPECT_EQ(r.Intact, 1u);
+      // Random bytes under a document's extension no longer match its type.
+      const bool document = r.NameView().ends_with(".doc") || r.NameView().ends_with(".docx");
+      EXPECT_EQ(r.Intact, document ? 0u : 1u) << r.NameView();
       if (r.IsFolderRecord()) firstFolder = std::min(firstFolder, r.RecordNumber);
       else lastFile = std::max(lastFile, r.RecordNumber);
     }
@@ -273,6 +275,7 @@ TEST_F(FastFatRecoveryTest, GuessesTheClearedHighClusterWordOfDeletedFat32Entrie
   const ScanLogRecord* folder = Find(root, "!lbum");
   ASSERT_TRUE(found && folder);
   EXPECT_EQ(found->ItemId, photo);
+  EXPECT_EQ(found->Intact, 1u) << "its first sector is a JPEG's";
   EXPECT_EQ(folder->ItemId, album);
   const auto inside = List(folder, 1);
   ASSERT_EQ(Names(inside), std::set<std::string>{"in.txt"});
