@@ -14,9 +14,9 @@
 namespace selvane::cli {
 
 const char* const kRecoverHelp =
-    "Usage: selvane recover SOURCE --to DIR [--mode fast|deep]\n"
+    "Usage: selvane recover SOURCE --to DIR [--mode deep|fast]\n"
     "                       [--category photo|audio|video|document|archive|others ...]\n"
-    "                       [--force]\n"
+    "                       [--resume | --restart] [--force]\n"
     "\n"
     "Scans SOURCE like \"selvane scan\" and copies every file found into DIR, in\n"
     "one folder per category (photo, audio, video, document, archive, others).\n"
@@ -24,15 +24,18 @@ const char* const kRecoverHelp =
     "\n"
     "Options:\n"
     "  --to DIR         where the files go; never inside the source itself\n"
-    "  --mode MODE      fast (default) or deep, as for \"selvane scan\"\n"
+    "  --mode MODE      deep (default) or fast, as for \"selvane scan\"\n"
     "  --category NAME  recover only this category; may be given several times\n"
     "                   or as a list (--category photo,video)\n"
+    "  --resume         go on with an earlier deep scan of the source\n"
+    "  --restart        start the deep scan afresh\n"
     "  --force          write into DIR even when it lies on the scanned volume,\n"
     "                   which can overwrite the very files being recovered\n"
     "\n"
     "Each file that fails is named on stderr with the reason; the last line tells\n"
     "how many files were recovered and how many failed. Ctrl-C stops the run;\n"
-    "files already written stay.\n"
+    "files already written stay. Ctrl-C during a deep scan keeps its position:\n"
+    "run the command again with --resume to go on.\n"
     "\n"
     "Exit codes: 0 all recovered, 1 nothing to recover, 2 usage error, 3 the\n"
     "source cannot be read, 4 some files failed, 5 the destination lies on the\n"
@@ -64,12 +67,14 @@ bool ParseCategories(const std::vector<std::string>& values, std::set<std::strin
 int RunRecover(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   std::string error;
-  ScanMode mode = ScanMode::Fast;
+  ScanMode mode = ScanMode::Professional;
+  ResumeChoice resume = ResumeChoice::Ask;
   std::set<std::string> categories;
-  bool ok = ParseArguments(args, {"--force"}, {"--to", "--mode", "--category"}, parsed, error);
+  bool ok = ParseArguments(args, {"--force", "--resume", "--restart"}, {"--to", "--mode", "--category"}, parsed, error);
   if (ok && parsed.positional.size() != 1) error = "expected exactly one SOURCE", ok = false;
   if (ok && !parsed.Option("--to")) error = "--to DIR is required", ok = false;
-  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("fast"), mode)) error = "--mode is fast or deep", ok = false;
+  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("deep"), mode)) error = "--mode is deep or fast", ok = false;
+  if (ok && !ParseResumeChoice(parsed, resume, error)) ok = false;
   if (ok && parsed.options.count("--category")) ok = ParseCategories(parsed.options.at("--category"), categories, error);
   if (!ok) {
     std::fprintf(stderr, "selvane recover: %s\nUsage: selvane recover SOURCE --to DIR [options]\n", error.c_str());
@@ -95,7 +100,7 @@ int RunRecover(const std::vector<std::string>& args) {
   }
 
   ScanSession session;
-  const ScanSession::Status status = session.Run(source, mode, "selvane recover");
+  const ScanSession::Status status = session.Run(source, mode, "selvane recover", resume);
   if (status == ScanSession::Status::NoEngine) return kExitSourceUnreadable;
   if (status == ScanSession::Status::Cancelled) return kExitCancelled;
 

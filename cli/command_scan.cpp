@@ -11,30 +11,42 @@
 namespace selvane::cli {
 
 const char* const kScanHelp =
-    "Usage: selvane scan SOURCE [--mode fast|deep] [--json]\n"
+    "Usage: selvane scan SOURCE [--mode deep|fast] [--resume | --restart] [--json]\n"
     "\n"
-    "Looks for deleted files and folders on SOURCE and lists what it finds.\n"
+    "Looks for deleted and lost files and folders on SOURCE and lists what it\n"
+    "finds.\n"
     "\n"
     "SOURCE is a disk image file, a whole disk (/dev/sdb; each partition is\n"
     "scanned) or a partition (/dev/sdb1). The source is only read, never written.\n"
     "\n"
     "Options:\n"
-    "  --mode fast   deleted files the file system still describes (NTFS, FAT);\n"
-    "                the default\n"
-    "  --mode deep   formatted volumes and files recognised by their content\n"
+    "  --mode deep   the default: the deleted files the file system still\n"
+    "                describes, then every unused sector (the whole volume when\n"
+    "                its file system is damaged, formatted over or unknown) for\n"
+    "                the files and folders of formatted NTFS and FAT volumes and\n"
+    "                for files recognised by their content\n"
+    "  --mode fast   only the deleted files the file system still describes\n"
+    "                (NTFS, FAT); takes seconds\n"
+    "  --resume      go on with an earlier deep scan of the same, unchanged\n"
+    "                source where it stopped\n"
+    "  --restart     start the deep scan afresh, forgetting an earlier one\n"
     "  --json        print one JSON object per found file or folder instead of\n"
     "                the summary: name, path, size, folder, intact, engine,\n"
     "                created, modified, record\n"
     "\n"
+    "Without --resume or --restart the scan asks on a terminal whether to resume\n"
+    "an earlier deep scan; when nobody can answer it starts afresh.\n"
+    "\n"
     "Progress goes to stderr. Ctrl-C stops the scan; what was found so far is\n"
-    "still listed. Scan logs are kept below $SELVANE_DATA_DIR/ScanLog (default\n"
-    "~/.local/state/Selvane/ScanLog).\n"
+    "still listed, and a deep scan keeps its position for --resume. Scan logs are\n"
+    "kept below $SELVANE_DATA_DIR/ScanLog (default ~/.local/state/Selvane/ScanLog).\n"
     "\n"
     "Exit codes: 0 something found, 1 nothing found, 2 usage error, 3 the source\n"
-    "cannot be read or holds no known file system, 130 cancelled.\n"
+    "cannot be read (fast mode: or holds no known file system), 130 cancelled.\n"
     "\n"
-    "Example:\n"
-    "  selvane scan /dev/sdb1 --json\n";
+    "Examples:\n"
+    "  selvane scan /dev/sdb1 --json\n"
+    "  selvane scan card.img --mode fast\n";
 
 namespace {
 
@@ -64,11 +76,16 @@ void PrintRecord(const ScanSession& session, const ScanLogRecord& record) {
 int RunScan(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   std::string error;
-  ScanMode mode = ScanMode::Fast;
-  if (!ParseArguments(args, {"--json"}, {"--mode"}, parsed, error) || parsed.positional.size() != 1 ||
-      !ParseScanMode(parsed.Option("--mode").value_or("fast"), mode)) {
-    if (error.empty()) error = parsed.positional.size() != 1 ? "expected exactly one SOURCE" : "--mode is fast or deep";
-    std::fprintf(stderr, "selvane scan: %s\nUsage: selvane scan SOURCE [--mode fast|deep] [--json]\n", error.c_str());
+  ScanMode mode = ScanMode::Professional;
+  ResumeChoice resume = ResumeChoice::Ask;
+  bool ok = ParseArguments(args, {"--json", "--resume", "--restart"}, {"--mode"}, parsed, error);
+  if (ok && parsed.positional.size() != 1) error = "expected exactly one SOURCE", ok = false;
+  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("deep"), mode)) error = "--mode is deep or fast", ok = false;
+  if (ok && !ParseResumeChoice(parsed, resume, error)) ok = false;
+  if (!ok) {
+    std::fprintf(stderr,
+                 "selvane scan: %s\nUsage: selvane scan SOURCE [--mode deep|fast] [--resume | --restart] [--json]\n",
+                 error.c_str());
     return kExitUsage;
   }
   const std::string& path = parsed.positional[0];
@@ -78,7 +95,7 @@ int RunScan(const std::vector<std::string>& args) {
     return kExitSourceUnreadable;
   }
   ScanSession session;
-  const ScanSession::Status status = session.Run(source, mode, "selvane scan");
+  const ScanSession::Status status = session.Run(source, mode, "selvane scan", resume);
   if (status == ScanSession::Status::NoEngine) return kExitSourceUnreadable;
 
   const std::vector<ScanLogRecord> records = session.Records();

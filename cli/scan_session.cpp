@@ -8,9 +8,11 @@
 #include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
+#include "engine/professional_recovery.h"
 #include "engine/recovery_factory.h"
 #include "platform/drive_registry.h"
 #include "platform/file_handle.h"
@@ -63,6 +65,26 @@ void ReadLogRecords(const std::string& path, std::vector<ScanLogRecord>& out) {
   }
 }
 
+// Whether to continue the earlier deep scan of a volume that the history holds.
+bool ShouldResume(const ScanTarget& target, const CProfessionalRecovery& deep, ResumeChoice choice,
+                  const char* command) {
+  if (choice != ResumeChoice::Ask) return choice == ResumeChoice::Resume;
+  const WalkPosition& walk = deep.EarlierScan().walk;
+  const bool finished = walk.runLength == 0;
+  if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) {
+    std::fprintf(stderr, "%s: %s: an earlier deep scan %s is not resumed (add --resume to go on with it)\n", command,
+                 target.label.c_str(), finished ? "(finished)" : "that was stopped");
+    return false;
+  }
+  std::fprintf(stderr, "%s: %s: an earlier deep scan %s (%llu files found). Resume it? [Y/n] ", command,
+               target.label.c_str(), finished ? "finished" : "was stopped",
+               static_cast<unsigned long long>(walk.filesFound));
+  std::fflush(stderr);
+  char answer[32] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  return answer[0] != 'n' && answer[0] != 'N';
+}
+
 }  // namespace
 
 std::vector<ScanTarget> ScanTargetsOf(const SourceSpec& source) {
@@ -72,7 +94,10 @@ std::vector<ScanTarget> ScanTargetsOf(const SourceSpec& source) {
     t.label = fs::path(source.path).filename().string();
     t.sourceId = kFirstImageNumber;
     t.image = true;
-    t.imagePath = source.imagePath;
+    // The history knows an image by its path: the same file under any name.
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(source.imagePath, ec);
+    t.imagePath = ec ? source.imagePath : absolute.lexically_normal().string();
     targets.push_back(t);
     return targets;
   }
@@ -120,7 +145,18 @@ bool ParseScanMode(const std::string& text, ScanMode& mode) {
   return false;
 }
 
-ScanSession::Status ScanSession::Run(const SourceSpec& source, ScanMode mode, const char* command) {
+bool ParseResumeChoice(const ParsedArguments& parsed, ResumeChoice& choice, std::string& error) {
+  const bool resume = parsed.Has("--resume"), restart = parsed.Has("--restart");
+  if (resume && restart) {
+    error = "--resume and --restart exclude each other";
+    return false;
+  }
+  choice = resume ? ResumeChoice::Resume : restart ? ResumeChoice::Restart : ResumeChoice::Ask;
+  return true;
+}
+
+ScanSession::Status ScanSession::Run(const SourceSpec& source, ScanMode mode, const char* command,
+                                     ResumeChoice resume) {
   InstallInterruptHandler();
   ProgressLine line;
   bool cancelled = false;
@@ -138,11 +174,18 @@ ScanSession::Status ScanSession::Run(const SourceSpec& source, ScanMode mode, co
     if (!engine) {
       std::fprintf(stderr, "%s: %s: %s\n", command, target.label.c_str(),
                    mode == ScanMode::Fast ? "no NTFS or FAT file system found (or it cannot be read)"
-                                          : "the deep scan is not available yet");
+                                          : "it cannot be read");
       continue;
     }
-    line.Stage(std::string(mode == ScanMode::Fast ? "Scanning " : "Deep scan of ") + target.label +
-               (mode == ScanMode::Fast ? " for deleted files" : ""));
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    bool resumed = false;
+    if (deep && deep->CanResume()) {
+      resumed = ShouldResume(target, *deep, resume, command);
+      if (!resumed) deep->DiscardEarlierScan();
+    }
+    line.Stage(std::string(mode == ScanMode::Fast ? "Scanning " : resumed ? "Resuming the deep scan of "
+                                                                          : "Deep scan of ") +
+               target.label + (mode == ScanMode::Fast ? " for deleted files" : ""));
     engine->SetCallbacks(
         [&](int32_t percent, int32_t scale, int32_t secondsLeft, uint64_t, uint64_t, uint64_t) -> int32_t {
           if (InterruptRequested()) return kScanStopCode;
@@ -153,12 +196,21 @@ ScanSession::Status ScanSession::Run(const SourceSpec& source, ScanMode mode, co
     const ResultCode rc = engine->Scan("");
     line.Finish();
     engine->SetCallbacks(nullptr, nullptr, 100);
-    const std::string folder = CScanHistory::Instance().GetScanFolder();
-    if (std::find(folders_.begin(), folders_.end(), folder) == folders_.end()) folders_.push_back(folder);
+    // The deep scan knows its own folder (a resumed one, or none after a
+    // failed start); a fast scan's is the current one.
+    const std::string folder = deep ? deep->ScanFolder() : CScanHistory::Instance().GetScanFolder();
+    if (!folder.empty() && std::find(folders_.begin(), folders_.end(), folder) == folders_.end())
+      folders_.push_back(folder);
     engines_.push_back({target.sourceId, std::move(engine)});
     if (rc == kScanStopCode) {
       cancelled = true;
-      std::fprintf(stderr, "%s: cancelled; what was found so far is listed\n", command);
+      if (deep && deep->LastPosition().runLength != 0)
+        std::fprintf(stderr,
+                     "%s: stopped; the scan's position is saved. Run the same command with --resume to go on "
+                     "from there\n",
+                     command);
+      else
+        std::fprintf(stderr, "%s: cancelled; what was found so far is listed\n", command);
       break;
     }
     if (rc != kSuccess)
@@ -173,6 +225,8 @@ std::vector<ScanLogRecord> ScanSession::Records() const {
   std::vector<ScanLogRecord> records;
   for (const std::string& folder : folders_)
     for (const std::string& log : LogFilesIn(folder)) ReadLogRecords(log, records);
+  for (const auto& scanned : engines_)
+    if (auto* deep = dynamic_cast<CProfessionalRecovery*>(scanned.engine.get())) deep->RemoveCarvedDuplicates(records);
   return records;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "engine/recovery_parse.h"
 #include "results/scan_log_record.h"
 #include "storage/source.h"
@@ -32,15 +33,26 @@ std::vector<ScanTarget> ScanTargetsOf(const SourceSpec& source);
 // Parses "fast" or "deep".
 bool ParseScanMode(const std::string& text, ScanMode& mode);
 
+// What to do when the history holds an earlier deep scan of the same,
+// unchanged source: ask on a terminal (restart when nobody can answer), or the
+// answer given in advance with --resume or --restart.
+enum class ResumeChoice { Ask, Resume, Restart };
+
+// Reads --resume and --restart (not both; neither is ResumeChoice::Ask).
+bool ParseResumeChoice(const ParsedArguments& parsed, ResumeChoice& choice, std::string& error);
+
 class ScanSession {
  public:
   enum class Status { Done, Cancelled, NoEngine };
 
   // Scans every volume of the source. Messages go to stderr prefixed with
-  // `command`. Volumes without a known file system are reported and passed over.
-  Status Run(const SourceSpec& source, ScanMode mode, const char* command);
+  // `command`. In fast mode volumes without a known file system are reported
+  // and passed over; the deep scan reads any volume.
+  Status Run(const SourceSpec& source, ScanMode mode, const char* command,
+             ResumeChoice resume = ResumeChoice::Ask);
 
-  // Every record the engines wrote, log by log in record order.
+  // Every record the engines wrote, log by log in record order; a carved
+  // file that a file-system engine of the deep scan already found is left out.
   std::vector<ScanLogRecord> Records() const;
   // The engine that found a record (by its VolumeLetter), or none.
   IFileRecoveryParse* EngineOf(const ScanLogRecord& record) const;

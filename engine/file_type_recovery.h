@@ -55,6 +55,8 @@ class CFileTypeRecovery final : public IFileRecoveryParse {
                          uint64_t doneSectors, uint64_t totalSectors, int32_t secondsLeft, const DiskDevice& device,
                          uint64_t& sectorsConsumed, uint64_t& filesFound);
 
+  // Writes the buffered records of the log (when a walk ends or stops).
+  ResultCode FlushLog() { return log_ ? log_->FlushLog() : kSuccess; }
   // A new scan starts: transport streams measured before are forgotten.
   void ClearTransportStreamRanges() { context_.ClearTsRanges(); }
   // Resuming a scan: the source is opened again and the earlier log continued.

@@ -162,6 +162,16 @@ ResultCode CProfessionalFatRecovery::PrepareFatWalk() {
   return kSuccess;
 }
 
+ResultCode CProfessionalFatRecovery::AddPartitionBootSector(std::span<const uint8_t> bootSector,
+                                                            uint64_t partitionStart) {
+  const std::optional<BootGeometry> found = GeometryFromBootSector(bootSector, bytesPerSector_, partitionStart);
+  if (!found || std::find(geometries_.begin(), geometries_.end(), found->geometry) != geometries_.end())
+    return kSuccess;
+  geometries_.push_back(found->geometry);
+  geometryVotes_.push_back(0);
+  return kSuccess;
+}
+
 // ---------------------------------------------------------------------------
 // Geometries
 

@@ -63,6 +63,11 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   // Reads the volume's first 4,096 bytes; a FAT boot sector there gives the
   // first geometry and the root cluster. 0, or the read's error.
   ResultCode PrepareFatWalk();
+  // The boot sector of a FAT partition inside the source, at absolute sector
+  // partitionStart (a whole disk walked as one source, its partition table
+  // read by the coordinator): its geometry is added to those learned.
+  // Call after PrepareFatWalk. Returns 0.
+  ResultCode AddPartitionBootSector(std::span<const uint8_t> bootSector, uint64_t partitionStart);
   // The coordinator's two tests, in this order, on one sector.
   static bool IsDirectoryStartSector(std::span<const uint8_t> sector) {
     return selvane::IsDirectoryStartSector(sector);

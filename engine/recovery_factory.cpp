@@ -6,13 +6,25 @@
 #include "engine/fast_fat_recovery.h"
 #include "engine/fast_ntfs_recovery.h"
 #include "engine/file_system_probes.h"
+#include "engine/professional_recovery.h"
 #include "storage/disk_device.h"
 #include "storage/partition_mounts.h"
 
 namespace selvane {
 
 std::unique_ptr<IFileRecoveryParse> MakeEngine(FileSystemKind kind, ScanMode mode) {
-  if (mode == ScanMode::Professional) return nullptr;  // the deep scan is not built yet
+  if (mode == ScanMode::Professional) {
+    // The deep scan whatever the volume holds; it runs the fast engine of the
+    // volume first and makes it through this factory.
+    FastEngineMaker fast;
+    fast.forDisk = [](int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t sourceId) {
+      return CreateRecoveryForDisk(driveNumber, firstSector, sectorCount, sourceId, ScanMode::Fast);
+    };
+    fast.forImage = [](const std::string& imagePath, uint16_t imageNumber) {
+      return CreateRecoveryForImage(imagePath, imageNumber, ScanMode::Fast);
+    };
+    return std::make_unique<CProfessionalRecovery>(std::move(fast));
+  }
   switch (kind) {
     case FileSystemKind::Ext: return std::make_unique<CFastExtRecovery>();
     case FileSystemKind::Ntfs: return std::make_unique<CFastNtfsRecovery>();

@@ -37,37 +37,6 @@ std::string_view StoredName(const uint8_t* record) {
   return std::string_view(name, nul ? static_cast<const char*>(nul) - name : kRecordNameSize);
 }
 
-// Files before folders, then names case-insensitively; equal records keep their
-// order. Small keys are sorted and the records moved once, so large results do
-// not shuffle 346-byte records around.
-void SortListing(std::vector<ScanLogRecord>& records) {
-  if (records.size() < 2) return;
-  struct Key {
-    bool folder;
-    std::string_view name;
-    size_t index;
-  };
-  std::vector<Key> keys;
-  keys.reserve(records.size());
-  bool sorted = true;
-  for (size_t i = 0; i < records.size(); ++i) {
-    keys.push_back(Key{records[i].IsFolderRecord(), records[i].NameView(), i});
-    if (i > 0) {
-      const Key& a = keys[i - 1];
-      const Key& b = keys[i];
-      if (a.folder != b.folder ? a.folder : CompareNoCase(a.name, b.name) > 0) sorted = false;
-    }
-  }
-  if (sorted) return;
-  std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-    if (a.folder != b.folder) return !a.folder;
-    return CompareNoCase(a.name, b.name) < 0;
-  });
-  std::vector<ScanLogRecord> ordered;
-  ordered.reserve(records.size());
-  for (const Key& key : keys) ordered.push_back(records[key.index]);
-  records.swap(ordered);
-}
 
 // Reads up to `count` bytes at `offset`, repeating short reads; stops at the end of the file.
 ResultCode ReadBlock(const FileHandle& file, uint8_t* buffer, size_t count, uint64_t offset, size_t& got) {
@@ -184,6 +153,37 @@ class ExtensionMatches {
 };
 
 }  // namespace
+
+// Small keys are sorted and the records moved once, so large results do
+// not shuffle 346-byte records around.
+void SortListing(std::vector<ScanLogRecord>& records) {
+  if (records.size() < 2) return;
+  struct Key {
+    bool folder;
+    std::string_view name;
+    size_t index;
+  };
+  std::vector<Key> keys;
+  keys.reserve(records.size());
+  bool sorted = true;
+  for (size_t i = 0; i < records.size(); ++i) {
+    keys.push_back(Key{records[i].IsFolderRecord(), records[i].NameView(), i});
+    if (i > 0) {
+      const Key& a = keys[i - 1];
+      const Key& b = keys[i];
+      if (a.folder != b.folder ? a.folder : CompareNoCase(a.name, b.name) > 0) sorted = false;
+    }
+  }
+  if (sorted) return;
+  std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    if (a.folder != b.folder) return !a.folder;
+    return CompareNoCase(a.name, b.name) < 0;
+  });
+  std::vector<ScanLogRecord> ordered;
+  ordered.reserve(records.size());
+  for (const Key& key : keys) ordered.push_back(records[key.index]);
+  records.swap(ordered);
+}
 
 std::string MakeLogName(const char* prefix, int64_t partitionStart, const std::tm& localTime) {
   char name[128];

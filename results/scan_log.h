@@ -42,6 +42,10 @@ using RelationMap = std::map<FolderKey, std::vector<uint32_t>>;
 
 // The "_Relation" text: " | <key> - [<n>,<n>,...]" per key in ascending order.
 std::string FormatRelationText(const RelationMap& relation);
+// Sorts as folder listings are sorted: files before folders, then names
+// case-insensitively; equal records keep their order.
+void SortListing(std::vector<ScanLogRecord>& records);
+
 // Reads a "_Relation" text; damaged items are skipped, a key given twice keeps its later list.
 void ParseRelationText(std::string_view text, RelationMap& relation);
 
