@@ -6,7 +6,11 @@
 // A deep scan is remembered in the scan history with the position its walk
 // reached, so a stopped scan of an unchanged source can be resumed: the logs
 // of the earlier scan folder are reopened and the walk goes on where it
-// stopped.
+// stopped. The formatted-volume engines decide much only when their walk ends
+// (which geometry places a folder, which records form a volume), so the
+// sectors they were given are listed in the scan folder (".Walk_<first
+// sector>"); a resumed walk gives those sectors to them again, into new logs,
+// before it goes on, and ends with what an uninterrupted walk would find.
 #pragma once
 
 #include <chrono>
@@ -130,8 +134,16 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   // sector whose carving was interrupted.
   ResultCode ProcessBlock(std::span<const uint8_t> block, uint32_t count, uint64_t firstSector, const Walk& walk,
                           uint64_t& filesFound, uint64_t& advance);
+  // Hands sector `index` of `block` to the NTFS or FAT engine when it is an MFT
+  // record or a directory sector; false when it is neither (carving's turn).
+  bool OfferToFileSystems(std::span<const uint8_t> block, uint32_t index, uint32_t count, uint64_t sector);
   void OfferRecord(std::span<const uint8_t> block, uint32_t index, uint32_t count, uint32_t recordSize,
                    uint64_t sector);
+  // The list of sectors given to the formatted-volume engines.
+  std::string WalkListPath() const;
+  bool LoadWalkList(uint64_t below, std::vector<uint64_t>& sectors) const;
+  void SaveWalkList(bool walkEnded);
+  void Replay(const std::vector<uint64_t>& sectors);
   void Estimate(Walk& walk);
   // The first sector of the data of a file-system engine's record; false when
   // it has none that a carved file could share.
@@ -173,6 +185,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   WalkPosition lastPosition_;
   uint64_t walkTotal_ = 0;
 
+  std::vector<uint64_t> offered_;  // sectors given to the formatted-volume engines, in walk order
+  std::vector<uint64_t> replay_;   // of the earlier part of a resumed walk
   std::vector<uint8_t> block_;   // one block of the walk
   std::vector<uint8_t> record_;  // an MFT record that crosses the end of a block
 };
