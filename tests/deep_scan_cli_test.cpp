@@ -122,6 +122,39 @@ INSTANTIATE_TEST_SUITE_P(Images, DeepScanCli,
                            return name;
                          });
 
+// A whole drive: each partition gets its deleted-file phase and a walk of its
+// free space, and the history keeps one entry per partition.
+TEST(DeepScanDrive, ScansEachPartitionOfTheDrive) {
+  const std::string fixture = test::Fixture("disk-mbr.img");
+  if (fixture.empty()) GTEST_SKIP() << "disk-mbr.img is not in the build tree";
+  test::DataDirScope data;
+  test::TempDir dir;
+  test::FakeSysfs sysfs{dir.path() / "root"};
+  sysfs.AddDisk("sdb", fixture, 116736, 512, true, "usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0");
+  sysfs.AddPartition("sdb", "sdb1", 1, 2048, 81920);
+  sysfs.AddPartition("sdb", "sdb2", 2, 83968, 32768);
+
+  const auto recovered = RunSelvane({"recover", sysfs.DevPath("sdb"), "--to", dir / "out"});
+  ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
+  const auto hashes = RecoveredHashes(dir / "out");
+  for (const ExpectedFile& file : ExpectedFiles("disk-mbr")) {
+    if (file.deleted) EXPECT_EQ(hashes.count(file.sha256), 1u) << file.path;
+  }
+
+  CScanHistory::ResetForTests();
+  const auto& entries = CScanHistory::Instance().Entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].firstSector, 2048u);
+  EXPECT_EQ(entries[1].firstSector, 83968u);
+  EXPECT_EQ(entries[0].walk.runLength, 0u);
+
+  const auto again = RunSelvane({"scan", sysfs.DevPath("sdb"), "--resume", "--json"});
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.err.find("Resuming the deep scan of " + sysfs.DevPath("sdb1")), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find("Resuming the deep scan of " + sysfs.DevPath("sdb2")), std::string::npos) << again.err;
+  EXPECT_NE(again.out.find("\"path\":\"/Dokumente/Entwurf.txt\""), std::string::npos) << again.out;
+}
+
 class DeepScanResumeCli : public testing::Test {
  protected:
   void SetUp() override {
