@@ -50,7 +50,7 @@ ResultCode CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16
   partitionFirstSector_ = 0;
   openResult_ = OpenImageFile(imagePath, device_);
   if (openResult_ != kSuccess) return openResult_;
-  partitionSectorCount_ = device_.totalSectors;
+  partitionSectorCount_ = sourceSectorCount_ = device_.totalSectors;
   Classify();
 
   resume_ = CScanHistory::Instance().FindImageScan(imagePath, resumeState_) == 1;
@@ -66,7 +66,7 @@ ResultCode CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t fi
   resume_ = false;
   device_ = DiskDevice{};
   partitionFirstSector_ = firstSector;
-  partitionSectorCount_ = sectorCount;
+  partitionSectorCount_ = sourceSectorCount_ = sectorCount;
   openResult_ = OpenPhysicalDrive(driveNumber, device_);
   if (openResult_ != kSuccess) return openResult_;
   sectorSize_ = GetDriveSectorSize(device_);
@@ -115,8 +115,6 @@ void CProfessionalRecovery::DiscardEarlierScan() {
 ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FileProgressCallback fileProgress,
                                                int32_t scale) {
   progress_ = progress;
-  fileProgress_ = fileProgress;
-  fileScale_ = scale;
   // The shares apply to the scan's bar; a file being written still ends at 100 %.
   FileProgressCallback files;
   if (fileProgress) {
@@ -135,6 +133,14 @@ ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FilePr
 
 ResultCode CProfessionalRecovery::Scan(const std::string&) {
   if (openResult_ != kSuccess) return openResult_;
+  try {
+    return RunScan();
+  } catch (const std::bad_alloc&) {
+    return kNotEnoughMemory;
+  }
+}
+
+ResultCode CProfessionalRecovery::RunScan() {
   CScanHistory& history = CScanHistory::Instance();
   const bool resuming = resume_;
   resume_ = false;
@@ -181,7 +187,7 @@ ResultCode CProfessionalRecovery::Scan(const std::string&) {
     history.DropScanNumber();
   } else {
     // A path the history cannot store only costs the chance to resume.
-    history.RememberScan(mountPoint_, driveNumber_, partitionFirstSector_, partitionSectorCount_, walk.position,
+    history.RememberScan(mountPoint_, driveNumber_, partitionFirstSector_, sourceSectorCount_, walk.position,
                          scanFolder_, imagePath_);
   }
   return result;
@@ -534,7 +540,6 @@ ResultCode CProfessionalRecovery::RecoverItem(const ScanLogRecord& record, const
 }
 
 ResultCode CProfessionalRecovery::SetSearchProgress(SearchProgressCallback callback) {
-  searchProgress_ = callback;
   if (deleted_) deleted_->SetSearchProgress(callback);
   fat_->SetSearchProgress(callback);
   ntfs_->SetSearchProgress(callback);

@@ -119,6 +119,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     std::chrono::steady_clock::time_point lastEstimate;
   };
 
+  ResultCode RunScan();
   void OpenEngines(const std::string& imagePath);
   void Classify();
   IFileRecoveryParse* EngineFor(uint32_t engineCode) const;
@@ -160,7 +161,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   uint16_t sourceId_ = 0;
   int32_t driveNumber_ = -1;
   uint64_t partitionFirstSector_ = 0;
-  uint64_t partitionSectorCount_ = 0;
+  uint64_t partitionSectorCount_ = 0;  // what the walk covers: no more than the drive holds
+  uint64_t sourceSectorCount_ = 0;     // as given: the history knows the source by it
   uint32_t sectorSize_ = 512;
   std::string imagePath_;   // empty for a partition
   std::string mountPoint_;  // of a partition, for the history's free-space check
@@ -172,11 +174,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   std::unique_ptr<CProfessionalNtfsRecovery> ntfs_;
   std::unique_ptr<CFileTypeRecovery> carving_;
 
-  // Callbacks.
   ProgressCallback progress_;
-  FileProgressCallback fileProgress_;
-  int32_t fileScale_ = 100;
-  SearchProgressCallback searchProgress_;
 
   // History.
   bool resume_ = false;

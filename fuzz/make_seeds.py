@@ -65,3 +65,21 @@ entry[80:80 + len(path)] = path
 folder = "/tmp/ScanLog/1/".encode("utf-16-le")
 entry[600:600 + len(folder)] = folder
 put(target("history_fuzz"), "one", struct.pack("<Q", 1) + bytes(entry))
+
+# Partition tables: the first 64 KiB of every image (MBR disks among them), and
+# a GPT: protective MBR, header at sector 1, one entry at sector 2.
+tables = target("partition_table_fuzz")
+for image in images:
+    with open(os.path.join(fixtures, image), "rb") as f:
+        put(tables, image, f.read(65536))
+mbr = bytearray(512)
+mbr[446 + 4] = 0xEE
+struct.pack_into("<II", mbr, 446 + 8, 1, 0xFFFFFFFF)
+mbr[510:512] = b"\x55\xaa"
+header = bytearray(512)
+header[0:8] = b"EFI PART"
+struct.pack_into("<QII", header, 72, 2, 128, 128)
+gpt_entry = bytearray(128)
+gpt_entry[0] = 0xAF
+struct.pack_into("<QQ", gpt_entry, 32, 2048, 4095)
+put(tables, "gpt", bytes(mbr) + bytes(header) + bytes(gpt_entry))

@@ -138,7 +138,9 @@ TEST(DeepScanDrive, ScansEachPartitionOfTheDrive) {
   ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
   const auto hashes = RecoveredHashes(dir / "out");
   for (const ExpectedFile& file : ExpectedFiles("disk-mbr")) {
-    if (file.deleted) EXPECT_EQ(hashes.count(file.sha256), 1u) << file.path;
+    if (file.deleted) {
+      EXPECT_EQ(hashes.count(file.sha256), 1u) << file.path;
+    }
   }
 
   CScanHistory::ResetForTests();
