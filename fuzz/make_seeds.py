@@ -65,3 +65,20 @@ entry[80:80 + len(path)] = path
 folder = "/tmp/ScanLog/1/".encode("utf-16-le")
 entry[600:600 + len(folder)] = folder
 put(target("history_fuzz"), "one", struct.pack("<Q", 1) + bytes(entry))
+
+# Formatted FAT walk: the stretch of each formatted volume that holds its old
+# directories (from the old data area on), and the head of the small volumes.
+walk = target("pro_fat_walk_fuzz")
+for image in images:
+    name = image[:-len(".img")]
+    manifest = os.path.join(fixtures, name + ".manifest")
+    start = 0
+    if name.startswith("fat32-") and os.path.exists(manifest):
+        for line in open(manifest, encoding="utf-8"):
+            if line.startswith("data-area-sector "):
+                start = int(line.split()[1]) * 512
+    elif name not in ("fat12", "fat16"):
+        continue
+    with open(os.path.join(fixtures, image), "rb") as f:
+        f.seek(start)
+        put(walk, image, f.read(131072))
