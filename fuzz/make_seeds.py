@@ -66,6 +66,26 @@ folder = "/tmp/ScanLog/1/".encode("utf-16-le")
 entry[600:600 + len(folder)] = folder
 put(target("history_fuzz"), "one", struct.pack("<Q", 1) + bytes(entry))
 
+# FAT: each FAT volume's boot sector followed by 16 KiB of its root directory.
+fat = target("fat_fuzz")
+for image in images:
+    with open(os.path.join(fixtures, image), "rb") as f:
+        boot = f.read(512)
+        if len(boot) < 512 or boot[510:512] != b"\x55\xaa":
+            continue
+        bps, spc = struct.unpack_from("<H", boot, 11)[0], boot[13]
+        reserved, fats, root_entries = struct.unpack_from("<HBH", boot, 14)
+        fat16_size = struct.unpack_from("<H", boot, 22)[0]
+        fat_size = fat16_size or struct.unpack_from("<I", boot, 36)[0]
+        if not bps or not spc or not fat_size or b"NTFS" in boot[3:11]:
+            continue
+        root = (reserved + fats * fat_size) * bps
+        if not fat16_size:  # FAT32: the root directory's cluster
+            root_cluster = struct.unpack_from("<I", boot, 44)[0]
+            root += (root_cluster - 2) * spc * bps
+        f.seek(root)
+        put(fat, image, boot + f.read(16384))
+
 # Formatted FAT walk: the stretch of each formatted volume that holds its old
 # directories (from the old data area on), and the head of the small volumes.
 walk = target("pro_fat_walk_fuzz")
