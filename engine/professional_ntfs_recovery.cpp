@@ -218,6 +218,24 @@ void CProfessionalNtfsRecovery::RememberMft(std::span<const uint8_t> record, uin
   volumes_.AddMft(sector, runs, spc, static_cast<uint32_t>(record.size()));
 }
 
+// The first record of a volume whose MFT is not known yet: where its number
+// puts record 0 of a contiguous MFT, a "$MFT" record makes the layout known.
+// So a record met before its MFT's own record (the walk continued a stopped
+// scan, or the MFT's first run lies behind a later one) is still placed on
+// its volume. Each volume is looked at once.
+void CProfessionalNtfsRecovery::LookForMftRecord(const FoundNtfsVolume& volume) {
+  if (volume.mft.mftRuns.empty() || !probedVolumes_.insert(volume.id).second) return;
+  std::span<uint8_t> record;
+  if (ReadRecordAt(volume.mft.mftFirstSector, itemRecord_, record) != kSuccess) return;
+  const MftRecordView view(record);
+  MftFileSummary summary;
+  if (view.IsDirectory() || !view.HasRecordNumber() || view.RecordNumber() != 0 ||
+      SummarizeFileRecord(record, summary) != RecordParse::Ok || !summary.hasFileName ||
+      !IsMftName(summary.fileName.name))
+    return;
+  RememberMft(record, volume.mft.mftFirstSector);
+}
+
 uint32_t CProfessionalNtfsRecovery::ClusterBytesFor(uint32_t sectorsPerCluster) const {
   return sectorsPerCluster * bytesPerSector_;
 }
@@ -240,6 +258,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessFile(std::span<uint8_t> record, uin
   const uint32_t learned = LearnSectorsPerCluster(record, bytesPerSector_);
   if (learned != 0) sectorsPerCluster_ = static_cast<int32_t>(learned);
   const FoundNtfsVolume& volume = volumes_.Locate(number, sector, static_cast<uint32_t>(record.size()));
+  if (!volume.mftKnown) LookForMftRecord(volume);
   bool system = false;
   const FolderRef parent =
       ResolveFolder(volume, summary.fileName.parentRecord, summary.fileName.parentSequence, system);
@@ -448,6 +467,12 @@ ResultCode CProfessionalNtfsRecovery::ProcessFolderRecord(std::span<const uint8_
   if (it == folderAtSector_.end() || nodes_[it->second].record != recordNumber) return kInvalidParameter;
   FolderNode& node = nodes_[it->second];
   if (node.written) return kSuccess;
+  return WriteFolderFromRecord(node, bytes);
+}
+
+// Writes a queued folder from its record, or as a lost folder when the record
+// is no longer a sound directory record of that number.
+ResultCode CProfessionalNtfsRecovery::WriteFolderFromRecord(FolderNode& node, std::span<const uint8_t> bytes) {
   std::span<uint8_t> record;
   if (ResultCode rc = PrepareRecord(bytes, record_, record); rc != kSuccess) {
     WriteFolder(node, nullptr);
@@ -457,7 +482,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessFolderRecord(std::span<const uint8_
   MftFileSummary summary;
   const bool folder = SummarizeFileRecord(record, summary) == RecordParse::Ok && view.IsDirectory() &&
                       summary.hasFileName && view.BaseRecord() == 0 &&
-                      (!view.HasRecordNumber() || view.RecordNumber() == recordNumber);
+                      (!view.HasRecordNumber() || view.RecordNumber() == node.record);
   WriteFolder(node, folder ? &summary : nullptr);
   return kSuccess;
 }
@@ -473,7 +498,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessPendingFolders() {
       std::span<uint8_t> record(folderRecord_.data(), volume->mft.recordSize);
       const ResultCode rc = ReadMftRecordByNumber(volume->mft, node.record, record);
       if (rc == kSuccess)
-        ProcessFoundRecord(record, node.sector, 1, node.record);
+        WriteFolderFromRecord(node, record);
       else if (first == kSuccess && rc > 0)
         first = rc;
     }
@@ -494,6 +519,7 @@ ResultCode CProfessionalNtfsRecovery::StartLog(const std::string& logName) {
   folderAtSector_.clear();
   folderRecords_.clear();
   logFolders_.clear();
+  probedVolumes_.clear();
   nextFolderId_ = 0xC0000000u;
   if (log_) log_->CloseLog();
   log_ = std::make_unique<CScanLog>();

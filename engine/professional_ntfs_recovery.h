@@ -26,6 +26,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/ntfs_found_volumes.h"
@@ -173,8 +174,10 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   ResultCode PrepareRecord(std::span<const uint8_t> bytes, std::vector<uint8_t>& dest, std::span<uint8_t>& record);
   ResultCode ReadRecordAt(uint64_t sector, std::vector<uint8_t>& buffer, std::span<uint8_t>& record);
   void RememberMft(std::span<const uint8_t> record, uint64_t sector);
+  void LookForMftRecord(const FoundNtfsVolume& volume);
   ResultCode ProcessFile(std::span<uint8_t> record, uint64_t sector);
   ResultCode ProcessFolderRecord(std::span<const uint8_t> bytes, uint64_t sector, uint32_t recordNumber);
+  ResultCode WriteFolderFromRecord(FolderNode& node, std::span<const uint8_t> bytes);
   FolderRef ResolveFolder(const FoundNtfsVolume& volume, uint32_t parent, uint16_t parentSequence, bool& system);
   const FolderRecordInfo& FolderRecord(const FoundNtfsVolume& volume, uint32_t record);
   size_t NodeFor(const FoundNtfsVolume& volume, uint32_t record, bool stale, bool lost, uint64_t sector);
@@ -213,6 +216,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   std::unordered_map<uint64_t, size_t> folderAtSector_;      // sector of a folder's record -> node
   std::unordered_map<uint64_t, FolderRecordInfo> folderRecords_;  // (volume, record) -> info
   std::unordered_map<uint32_t, uint32_t> logFolders_;        // folders of a continued log: id -> depth
+  std::unordered_set<uint32_t> probedVolumes_;               // volumes whose record 0 was looked for
   std::vector<size_t> pendingFolders_;                        // nodes to write, in order of first sight
   std::vector<std::pair<uint32_t, FolderRecordInfo>> chain_;  // scratch of ResolveFolder
   uint32_t nextFolderId_ = 0xC0000000u;
