@@ -8,6 +8,14 @@
 // writes everything into its own scan log. Files are copied out through the
 // location each log record carries, so no MFT is needed afterwards.
 //
+// A volume is known by its MFT: the boot sector (when the source still has
+// one) and every "$MFT" record met give an MFT's runs, cluster size and so
+// the volume's first sector. A record of an MFT not known yet makes the
+// engine look for a "$MFT" record where the record's number puts record 0;
+// failing that, its MFT is taken as contiguous up to the record and its
+// volume as starting at the scanned partition's first sector. Folders are
+// kept apart per volume, so two volumes on one source do not mix.
+//
 // How the deep scan drives it, on one thread:
 //   1. OpenImage / OpenPartition, SetCallbacks;
 //   2. StartLog("") for a new scan, or StartLog(name) to continue the log of
