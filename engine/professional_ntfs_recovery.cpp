@@ -72,7 +72,10 @@ uint64_t FolderRecordKey(uint32_t volume, uint32_t record) { return (uint64_t{vo
 }  // namespace
 
 CProfessionalNtfsRecovery::CProfessionalNtfsRecovery()
-    : record_(kMaxRecordBytes), folderRecord_(kMaxRecordBytes), itemRecord_(kMaxRecordBytes) {}
+    : record_(kMaxRecordBytes), folderRecord_(kMaxRecordBytes), itemRecord_(kMaxRecordBytes), sector_(512) {
+  // Until a source is opened every read finds an empty device.
+  volumes_.Reset(&device_, bytesPerSector_, 0);
+}
 
 CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
   if (log_) log_->CloseLog();

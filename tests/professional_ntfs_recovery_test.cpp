@@ -448,6 +448,17 @@ TEST_F(DeepScanTest, RefusesDamagedRecords) {
 
 TEST_F(DeepScanTest, EntryPointsNeedALog) {
   SyntheticVolume v;
+  {
+    // Never opened: a log can be started, but nothing can be read.
+    CProfessionalNtfsRecovery unopened;
+    ASSERT_EQ(unopened.StartLog(""), kSuccess);
+    auto orphan = v.Record(40, kFile).FileName({.parent = 20, .name = u"x.bin"}).NonResidentData({{1, 90}}, 100).Build();
+    EXPECT_EQ(unopened.ProcessFoundRecord(orphan, 100, 0, 0), kSuccess);
+    EXPECT_EQ(unopened.ProcessPendingFolders(), kSuccess);
+    EXPECT_EQ(Paths(ListTree(unopened)), (std::set<std::string>{"LostFolder20/", "LostFolder20/x.bin"}));
+    std::vector<MftRun> runs;
+    EXPECT_NE(unopened.GetMftRunsAt(100, runs), kSuccess);
+  }
   ASSERT_EQ(engine_.OpenImage(Write(v.Formatted()), 1), kSuccess);
   const auto record = v.Record(40, kFile).FileName({.name = u"x.txt"}).ResidentData({'x'}).Build();
   EXPECT_EQ(engine_.ProcessFoundRecord(record, 100, 0, 0), kInvalidParameter);
