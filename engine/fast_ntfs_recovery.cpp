@@ -124,6 +124,7 @@ ResultCode CFastNtfsRecovery::Scan(const std::string& logName) {
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  folderEntries_.clear();
   if (ResultCode rc = log_->OpenLog(MakeLogName(kFastLogPrefix, static_cast<int64_t>(volume_.partitionFirstSector)));
       rc != kSuccess)
     return rc;
@@ -135,6 +136,7 @@ ResultCode CFastNtfsRecovery::Scan(const std::string& logName) {
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  folderEntries_.clear();
   if (rc == kSuccess && progress_) return progress_(100, scale_, lastSecondsLeft_, 0, 0, 0);
   return rc;
 }
@@ -254,7 +256,8 @@ const CFastNtfsRecovery::FolderRecordInfo& CFastNtfsRecovery::FolderRecord(uint3
   info.directory = true;
   info.parent = summary.fileName.parentRecord;
   info.parentSequence = summary.fileName.parentSequence;
-  info.entry = MakeEntry(record, summary, true);
+  info.entry = static_cast<uint32_t>(folderEntries_.size());
+  folderEntries_.push_back(MakeEntry(record, summary, true));
   return info;
 }
 
@@ -358,7 +361,7 @@ void CFastNtfsRecovery::WritePendingFolders() {
       log_->LinkRecord(MakeFolderKey(0, kNtfsRootRecord), recordNumber, id, slot.Name.data());
       continue;
     }
-    slot = node.entry;
+    slot = folderEntries_[node.entry];
     slot.RecordNumber = recordNumber;
     log_->LinkRecord(MakeFolderKey(node.depth - 1, node.linkParent), recordNumber, id, slot.Name.data());
   }
