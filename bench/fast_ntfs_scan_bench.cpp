@@ -267,8 +267,13 @@ BENCHMARK(BM_FastScan)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    // With repetitions, the medians stand for the runs.
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.repetitions <= 1)
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+        times_[run.run_name.str()] = run.GetAdjustedRealTime();
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   void Finalize() override {
