@@ -69,8 +69,10 @@ int RunRecover(const std::vector<std::string>& args) {
   bool ok = ParseArguments(args, {"--force"}, {"--to", "--mode", "--category"}, parsed, error);
   if (ok && parsed.positional.size() != 1) error = "expected exactly one SOURCE", ok = false;
   if (ok && !parsed.Option("--to")) error = "--to DIR is required", ok = false;
-  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("fast"), mode)) error = "--mode is fast or deep", ok = false;
-  if (ok && parsed.options.count("--category")) ok = ParseCategories(parsed.options.at("--category"), categories, error);
+  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("fast"), mode))
+    error = "--mode is fast or deep", ok = false;
+  if (ok && parsed.options.count("--category"))
+    ok = ParseCategories(parsed.options.at("--category"), categories, error);
   if (!ok) {
     std::fprintf(stderr, "selvane recover: %s\nUsage: selvane recover SOURCE --to DIR [options]\n", error.c_str());
     return kExitUsage;

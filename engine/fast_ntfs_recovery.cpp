@@ -66,8 +66,8 @@ ResultCode CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t s
 }
 
 // Sector numbers of the device are counted in the volume's sector size from here on.
-ResultCode CFastNtfsRecovery::FinishOpen(std::span<const uint8_t> boot, uint32_t firstSectorSize,
-                                         uint64_t firstSector, uint64_t sectorCount, uint16_t sourceId) {
+ResultCode CFastNtfsRecovery::FinishOpen(std::span<const uint8_t> boot, uint32_t firstSectorSize, uint64_t firstSector,
+                                         uint64_t sectorCount, uint16_t sourceId) {
   NtfsGeometry g;
   if (!ReadNtfsGeometry(boot, g)) return openResult_ = kInvalidParameter;
   const uint64_t startByte = firstSector * firstSectorSize;
@@ -102,7 +102,8 @@ void CFastNtfsRecovery::LoadMftRuns() {
   // A fragmented MFT lists its further extents in extension records, which lie
   // in the part of the MFT already known: read the list again with it.
   if (!runs.complete && !runs.runs.empty() &&
-      CollectAttributeRuns(volume_, recordBuffer_, kAttrData, runs) == kSuccess && runs.runs.size() > volume_.mftRuns.size())
+      CollectAttributeRuns(volume_, recordBuffer_, kAttrData, runs) == kSuccess &&
+      runs.runs.size() > volume_.mftRuns.size())
     volume_.mftRuns = runs.runs;
 }
 
@@ -124,15 +125,20 @@ ResultCode CFastNtfsRecovery::Scan(const std::string& logName) {
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  folderEntries_.clear();
   if (ResultCode rc = log_->OpenLog(MakeLogName(kFastLogPrefix, static_cast<int64_t>(volume_.partitionFirstSector)));
       rc != kSuccess)
     return rc;
   ResultCode rc = ScanMft();
-  if (rc == kSuccess) WritePendingFolders();
+  // The folders above the files found are known by now, also when the scan was
+  // stopped or met a read error: they are written so those files keep their place.
+  WritePendingFolders();
   log_->FlushLog();
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  folderEntries_.clear();
+  if (rc == kSuccess && progress_) return progress_(100, scale_, lastSecondsLeft_, 0, 0, 0);
   return rc;
 }
 
@@ -149,7 +155,8 @@ ResultCode CFastNtfsRecovery::ReadMftSectors(uint64_t mftSector, uint32_t count,
     }
     const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(contiguous, count - filled));
     uint32_t read = 0;
-    if (ResultCode rc = ReadSectors(static_cast<int32_t>(take), device_, out + size_t{filled} * bps, absolute, bps, read);
+    if (ResultCode rc =
+            ReadSectors(static_cast<int32_t>(take), device_, out + size_t{filled} * bps, absolute, bps, read);
         rc != kSuccess)
       return rc;
     filled += take;
@@ -164,7 +171,8 @@ ResultCode CFastNtfsRecovery::ScanMft() {
   const uint32_t chunkSectors = spr * kRecordsPerChunk;
   const auto start = Clock::now();
   auto lastEstimate = start;
-  int32_t secondsLeft = -1;
+  int32_t& secondsLeft = lastSecondsLeft_;
+  secondsLeft = -1;
   uint64_t done = 0;
   while (done + spr <= total) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, (total - done) / spr * spr));
@@ -191,7 +199,6 @@ ResultCode CFastNtfsRecovery::ScanMft() {
       if (int32_t stop = progress_(percent, scale_, secondsLeft, 0, 0, 0); stop != 0) return stop;
     }
   }
-  if (progress_) return progress_(100, scale_, secondsLeft, 0, 0, 0);
   return kSuccess;
 }
 
@@ -251,7 +258,8 @@ const CFastNtfsRecovery::FolderRecordInfo& CFastNtfsRecovery::FolderRecord(uint3
   info.directory = true;
   info.parent = summary.fileName.parentRecord;
   info.parentSequence = summary.fileName.parentSequence;
-  info.entry = MakeEntry(record, summary, true);
+  info.entry = static_cast<uint32_t>(folderEntries_.size());
+  folderEntries_.push_back(MakeEntry(record, summary, true));
   return info;
 }
 
@@ -283,6 +291,10 @@ constexpr uint32_t kStaleFolderBit = 0x80000000u;
 // folder is listed in the root, so the folders always form a tree.
 CFastNtfsRecovery::FolderRef CFastNtfsRecovery::ResolveFolder(uint32_t record, uint16_t sequence) {
   if (record == kNtfsRootRecord) return {};
+  // Most references name a folder met before.
+  if (auto it = folders_.find(record);
+      it != folders_.end() && (it->second.lost || IsSameFolder(it->second.inUse, it->second.sequence, sequence)))
+    return {record, it->second.depth};
   chain_.clear();
   uint32_t current = record;
   uint16_t currentSequence = sequence;
@@ -309,6 +321,8 @@ CFastNtfsRecovery::FolderRef CFastNtfsRecovery::ResolveFolder(uint32_t record, u
     if (cycle || chain_.size() >= kMaxFolderDepth) break;
     FolderNode node;
     node.record = current;
+    node.inUse = info.inUse;
+    node.sequence = info.sequence;
     node.entry = info.entry;
     chain_.emplace_back(current, std::move(node));
     pendingFolders_.push_back(current);
@@ -317,7 +331,8 @@ CFastNtfsRecovery::FolderRef CFastNtfsRecovery::ResolveFolder(uint32_t record, u
   }
   for (size_t i = chain_.size(); i-- > 0;) {
     FolderNode& node = chain_[i].second;
-    const FolderRef above = i + 1 == chain_.size() ? anchor : FolderRef{chain_[i + 1].first, chain_[i + 1].second.depth};
+    const FolderRef above =
+        i + 1 == chain_.size() ? anchor : FolderRef{chain_[i + 1].first, chain_[i + 1].second.depth};
     node.linkParent = above.id;
     node.depth = above.depth + 1;
   }
@@ -349,7 +364,7 @@ void CFastNtfsRecovery::WritePendingFolders() {
       log_->LinkRecord(MakeFolderKey(0, kNtfsRootRecord), recordNumber, id, slot.Name.data());
       continue;
     }
-    slot = node.entry;
+    slot = folderEntries_[node.entry];
     slot.RecordNumber = recordNumber;
     log_->LinkRecord(MakeFolderKey(node.depth - 1, node.linkParent), recordNumber, id, slot.Name.data());
   }
@@ -363,11 +378,20 @@ uint32_t CFastNtfsRecovery::CheckIntact(const ScanLogRecord& entry, const MftFil
     if (extension.empty()) return 1;
     return ContentMatchesExtension(summary.data.residentValue, extension, device_, volume_.bytesPerSector, 0) ? 1 : 0;
   }
-  if (extension.empty()) return 1;
-  AttributeRuns runs;
-  if (CollectAttributeRuns(volume_, record, kAttrData, runs) != kSuccess || runs.runs.empty()) return 1;
+  if (extension.empty() || (!summary.data.present && !summary.hasAttributeList)) return 1;
+  // The first run: from the $DATA attribute at hand, or through the attribute list.
+  runScratch_.clear();
+  if (summary.hasAttributeList) {
+    AttributeRuns runs;
+    if (CollectAttributeRuns(volume_, record, kAttrData, runs) != kSuccess) return 1;
+    runScratch_ = std::move(runs.runs);
+  } else {
+    const ByteReader reader(record);
+    const uint32_t offset = summary.data.attributeOffset;
+    DecodeRunList(reader.Sub(offset, reader.U32(offset + 4)), runScratch_);
+  }
   ClusterExtent first;
-  ExtentWalker walker(runs.runs);
+  ExtentWalker walker(runScratch_);
   if (!walker.Next(first) || first.sparse) return 1;
   const uint64_t sector = volume_.partitionFirstSector + SaturatingMul(first.firstCluster, volume_.sectorsPerCluster);
   if (sector == 0) return 1;
@@ -457,8 +481,7 @@ ResultCode CFastNtfsRecovery::CopyItemData(const ScanLogRecord& record, uint64_t
   ClusterExtent extent;
   while (position < size && walker.Next(extent)) {
     const uint64_t extentBytes = SaturatingMul(extent.clusterCount, clusterBytes);
-    const uint64_t firstSector =
-        record.PartitionStart + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
+    const uint64_t firstSector = record.PartitionStart + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
     for (uint64_t offset = 0; offset < extentBytes && position < size;) {
       const size_t piece = static_cast<size_t>(std::min<uint64_t>({kDataChunk, extentBytes - offset, size - position}));
       if (extent.sparse || position >= initialized) {
@@ -574,8 +597,7 @@ ResultCode CFastNtfsRecovery::ReadItemData(const ScanLogRecord& record, std::str
   if (!extension.empty()) {
     if (ListContains(kOfficeArchiveList, extension)) target = JoinBelow(ScanLogRoot(), record.NameView());
     if (ListContains(kPictureList, extension)) target = ScanLogRoot() + "/tmp.jpg";
-    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension))
-      target = ScanLogRoot() + "/tmp.avi";
+    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension)) target = ScanLogRoot() + "/tmp.avi";
   }
   auto report = [&](ResultCode code) {
     if (progress) progress(100, code);
@@ -623,8 +645,8 @@ ResultCode CFastNtfsRecovery::LoadAllocationBitmap() {
   const uint64_t clusterBytes = uint64_t{bps} * volume_.sectorsPerCluster;
   // Never more than the volume's clusters need, whatever the run list claims.
   const uint64_t needed = (partitionSectorCount_ / volume_.sectorsPerCluster + 7) / 8;
-  const uint64_t allocated =
-      std::min(SaturatingMul(RunClusters(runs.runs), clusterBytes), (needed + clusterBytes - 1) / clusterBytes * clusterBytes);
+  const uint64_t allocated = std::min(SaturatingMul(RunClusters(runs.runs), clusterBytes),
+                                      (needed + clusterBytes - 1) / clusterBytes * clusterBytes);
   // Parts whose read fails stay 0 (free): the deep scan then looks at them too.
   bitmap_.assign(allocated, 0);
   uint64_t position = 0;
@@ -633,12 +655,13 @@ ResultCode CFastNtfsRecovery::LoadAllocationBitmap() {
   while (position < allocated && walker.Next(extent)) {
     const uint64_t bytes = std::min(SaturatingMul(extent.clusterCount, clusterBytes), allocated - position);
     if (!extent.sparse) {
-      const uint64_t first = volume_.partitionFirstSector + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
+      const uint64_t first =
+          volume_.partitionFirstSector + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
       for (uint64_t offset = 0; offset < bytes; offset += kDataChunk) {
         const uint64_t piece = std::min<uint64_t>(kDataChunk, bytes - offset);
         uint32_t read = 0;
-        ReadSectors(static_cast<int32_t>(piece / bps), device_, bitmap_.data() + position + offset, first + offset / bps,
-                    bps, read);
+        ReadSectors(static_cast<int32_t>(piece / bps), device_, bitmap_.data() + position + offset,
+                    first + offset / bps, bps, read);
       }
     }
     position += bytes;

@@ -55,7 +55,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
     uint16_t sequence = 0;
     uint32_t parent = 0;
     uint16_t parentSequence = 0;
-    ScanLogRecord entry;  // its log record, as a folder
+    uint32_t entry = 0;  // its log record as a folder, in folderEntries_
   };
   // A folder listed in the log, by its folder identifier.
   struct FolderNode {
@@ -63,7 +63,9 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
     uint32_t depth = 1;                     // depth of the key of its contents
     bool lost = false;                      // listed as "LostFolder<record>" in the root
     uint32_t record = 0;                    // its MFT record number
-    ScanLogRecord entry;                    // the log record of a folder that is not lost
+    bool inUse = false;                     // its record's state, to check references to it
+    uint16_t sequence = 0;
+    uint32_t entry = 0;                     // log record of a folder that is not lost, in folderEntries_
   };
   struct FolderRef {
     uint32_t id = kNtfsRootRecord;
@@ -103,11 +105,14 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
   std::vector<uint32_t> pendingFolders_;  // folder identifiers in order of first sight
   std::unordered_map<uint32_t, FolderNode> folders_;
   std::unordered_map<uint32_t, FolderRecordInfo> folderRecords_;
+  std::vector<ScanLogRecord> folderEntries_;
   std::vector<std::pair<uint32_t, FolderNode>> chain_;
+  std::vector<MftRun> runScratch_;
   std::unique_ptr<CScanLog> log_;
   ProgressCallback progress_;
   FileProgressCallback fileProgress_;
   int32_t scale_ = 0;
+  int32_t lastSecondsLeft_ = -1;
   SearchProgressCallback searchProgress_;
 };
 

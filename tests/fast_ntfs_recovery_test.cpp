@@ -348,11 +348,12 @@ TEST(FastNtfsPreview, PicturesGoToATemporaryFileInTheScanLogRoot) {
   EXPECT_EQ(size, 0u);
 }
 
-TEST(FastNtfsScan, CancelKeepsWhatWasFound) {
+TEST(FastNtfsScan, StopKeepsWhatWasFoundInItsFolders) {
   ScopedDataDir data;
   // 2,048 records: two chunks of 1,024. One deleted file in each.
   SyntheticVolume v({512, 8, 1024, ""}, 2048, 700);
-  v.Put(v.Record(100, kDeleted).FileName({.name = u"first.txt"}).ResidentData({'1'}));
+  v.Put(v.Record(50, kDir).FileName({.name = u"Dir"}));
+  v.Put(v.Record(100, kDeleted).FileName({.parent = 50, .name = u"first.txt"}).ResidentData({'1'}));
   v.Put(v.Record(1500, kDeleted).FileName({.name = u"second.txt"}).ResidentData({'2'}));
   auto engine = CreateRecoveryForImage(v.Write(data.dir()), 1001, ScanMode::Fast);
   std::vector<int32_t> percents;
@@ -365,7 +366,8 @@ TEST(FastNtfsScan, CancelKeepsWhatWasFound) {
   CScanHistory::Instance().BeginNewScan();
   EXPECT_EQ(engine->Scan(""), kScanStopCode);
   EXPECT_EQ(percents, std::vector<int32_t>{50});
-  EXPECT_EQ(engine->GetRecordCount(), 1u);
+  // The file found before the stop is listed in its folder.
+  EXPECT_EQ(Paths(ListTree(*engine)), (std::set<std::string>{"Dir/", "Dir/first.txt"}));
 
   percents.clear();
   engine->SetCallbacks(
@@ -377,7 +379,7 @@ TEST(FastNtfsScan, CancelKeepsWhatWasFound) {
   CScanHistory::Instance().BeginNewScan();
   EXPECT_EQ(engine->Scan(""), kSuccess);
   EXPECT_EQ(percents, (std::vector<int32_t>{50, 100, 100}));
-  EXPECT_EQ(engine->GetRecordCount(), 2u);
+  EXPECT_EQ(Paths(ListTree(*engine)), (std::set<std::string>{"Dir/", "Dir/first.txt", "second.txt"}));
 }
 
 TEST(FastNtfsScan, UnreadableMftGivesAnEmptyResult) {
@@ -405,6 +407,41 @@ TEST(FastNtfsScan, QueryWithoutFolderNeedsDepthZero) {
   EXPECT_EQ(engine->QueryFolder(nullptr, 1, out), kInvalidParameter);
   uint32_t count = 0;
   EXPECT_EQ(engine->QueryFileCount(nullptr, 1, count), kInvalidParameter);
+}
+
+TEST(FastNtfsDrive, ScansAPartitionAtItsOffsetOnA4KiBSectorDrive) {
+  ScopedDataDir data;
+  test::TempDir dir;
+  SyntheticVolume v({4096, 1, 4096, ""});
+  v.Put(v.Record(30, kDeleted).FileName({.name = u"report.txt"}).ResidentData({'r', 'e', 'p'}));
+  v.Put(v.Record(31, kDeleted).FileName({.name = u"pic.bin"}).NonResidentData({{2, int64_t(v.data)}}, 5000));
+  v.PutData(v.data, Pattern(5000, 3));
+  // The partition starts at drive sector 16 (64 KiB).
+  std::vector<uint8_t> disk(16 * 4096, 0);
+  const std::vector<uint8_t> volume = test::ReadFile(v.Write(dir));
+  disk.insert(disk.end(), volume.begin(), volume.end());
+  test::WriteFile(dir / "disk.img", disk);
+  test::FakeSysfs sysfs(dir.path() / "root");
+  sysfs.AddDisk("sdb", dir / "disk.img", disk.size() / 512, 4096, true, "usb1/1-1");
+  sysfs.AddPartition("sdb", "sdb1", 1, 16 * 8, volume.size() / 512);
+
+  auto engine = CreateRecoveryForDisk(0, 16, volume.size() / 4096, 1, ScanMode::Fast);
+  ASSERT_NE(engine, nullptr);
+  ASSERT_EQ(engine->Scan(""), kSuccess);
+  auto tree = ListTree(*engine);
+  ASSERT_EQ(Paths(tree), (std::set<std::string>{"pic.bin", "report.txt"}));
+  EXPECT_EQ(tree.at("pic.bin").PartitionStart, 16u);
+  EXPECT_EQ(tree.at("pic.bin").LocationSector, 16u + 4 + 31);
+  EXPECT_EQ(tree.at("pic.bin").VolumeLetter, 1);
+  const std::string out = dir / "pic.bin";
+  ASSERT_EQ(engine->RecoverItem(tree.at("pic.bin"), out, 0), kSuccess);
+  EXPECT_EQ(test::ReadFile(out), Pattern(5000, 3));
+
+  // The command finds the partition of the drive by itself.
+  const auto result = test::RunSelvane({"scan", sysfs.DevPath("sdb"), "--json"},
+                                       "SELVANE_DATA_DIR=" + (data.dir() / "cli"));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("\"path\":\"/report.txt\""), std::string::npos) << result.out;
 }
 
 // Free clusters with 8 sectors a cluster; the volume has 128 clusters (1,024 sectors).
