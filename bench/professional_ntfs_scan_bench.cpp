@@ -11,7 +11,6 @@
 // memory copy) and with its pages dropped before every run, as when a drive
 // is scanned. The program prints the ratio of the engine's walk to reading.
 #include <benchmark/benchmark.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -148,8 +147,8 @@ class Source {
     auto putRecord = [&](uint32_t n, Record r) {
       put(kMftCluster * kClusterBytes + uint64_t{n} * kRecordSize, r.Build());
     };
-    putRecord(0, Record(0, 1, 1).FileName(5, 5, "$MFT").NonResident(kMftCluster, kMftClusters,
-                                                                      kMftClusters * kClusterBytes));
+    putRecord(
+        0, Record(0, 1, 1).FileName(5, 5, "$MFT").NonResident(kMftCluster, kMftClusters, kMftClusters * kClusterBytes));
     putRecord(5, Record(5, 3, 5).FileName(5, 5, "."));
     std::vector<uint32_t> depth(kFirstFolder + kFolders, 0);
     for (uint32_t i = 0; i < kFolders; ++i) {
@@ -264,9 +263,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
         return "BM_Walk/walk:" + std::to_string(walk) + "/cold:" + cold + "/min_time:2.000";
       };
       if (!times_.count(name(0)) || !times_.count(name(2))) continue;
-      std::printf("%s cache: sector test / read = %.2f, engine walk / read = %.2f\n",
-                  cold[0] == '1' ? "cold" : "warm", times_[name(1)] / times_[name(0)],
-                  times_[name(2)] / times_[name(0)]);
+      std::printf("%s cache: sector test / read = %.2f, engine walk / read = %.2f\n", cold[0] == '1' ? "cold" : "warm",
+                  times_[name(1)] / times_[name(0)], times_[name(2)] / times_[name(0)]);
     }
   }
 

@@ -134,7 +134,8 @@ ResultCode CProfessionalNtfsRecovery::FinishOpen(std::span<const uint8_t> firstB
   const uint64_t mftSector = partitionFirstSector_ + offset;
   std::span<uint8_t> record;
   std::vector<MftRun> runs;
-  if (ReadRecordAt(mftSector, itemRecord_, record) != kSuccess || FirstDataRuns(record, runs) != kSuccess) return kSuccess;
+  if (ReadRecordAt(mftSector, itemRecord_, record) != kSuccess || FirstDataRuns(record, runs) != kSuccess)
+    return kSuccess;
   volumes_.AddMft(mftSector, runs, spc, static_cast<uint32_t>(record.size()));
   return kSuccess;
 }
@@ -188,8 +189,8 @@ ResultCode CProfessionalNtfsRecovery::PrepareRecord(std::span<const uint8_t> byt
 ResultCode CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<uint8_t>& buffer,
                                                    std::span<uint8_t>& record) {
   if (sector >= device_.totalSectors) return kInvalidParameter;
-  const uint64_t count = std::min<uint64_t>(std::max<uint32_t>(1, kMaxRecordBytes / bytesPerSector_),
-                                            device_.totalSectors - sector);
+  const uint64_t count =
+      std::min<uint64_t>(std::max<uint32_t>(1, kMaxRecordBytes / bytesPerSector_), device_.totalSectors - sector);
   buffer.resize(std::max<size_t>(buffer.size(), count * bytesPerSector_));
   uint32_t read = 0;
   ResultCode rc = ReadSectors(static_cast<int32_t>(count), device_, buffer.data(), sector, bytesPerSector_, read);
@@ -197,8 +198,8 @@ ResultCode CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<
   return PrepareRecord(std::span<const uint8_t>(buffer.data(), size_t{read} * bytesPerSector_), buffer, record);
 }
 
-ResultCode CProfessionalNtfsRecovery::ProcessFoundRecord(std::span<const uint8_t> record, uint64_t sector,
-                                                         int32_t pass, uint32_t recordNumber) {
+ResultCode CProfessionalNtfsRecovery::ProcessFoundRecord(std::span<const uint8_t> record, uint64_t sector, int32_t pass,
+                                                         uint32_t recordNumber) {
   if (pass == 1) return ProcessFolderRecord(record, sector, recordNumber);
   if (pass != 0 || !log_) return kInvalidParameter;
   ByteReader header(record);
@@ -273,7 +274,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessFile(std::span<uint8_t> record, uin
   entry.IsFolder = 0;
   entry.Intact = 1;
   entry.ItemId = number;
-  const uint32_t spc = learned != 0                     ? learned
+  const uint32_t spc = learned != 0                    ? learned
                        : volume.sectorsPerCluster != 0 ? volume.sectorsPerCluster
                                                        : static_cast<uint32_t>(sectorsPerCluster_);
   entry.ClusterBytes = ClusterBytesFor(spc);
@@ -380,8 +381,8 @@ size_t CProfessionalNtfsRecovery::NodeFor(const FoundNtfsVolume& volume, uint32_
 // any real one, is cut and its top listed in the root, so the folders always
 // form a tree. `system` is set for a file below $Extend.
 CProfessionalNtfsRecovery::FolderRef CProfessionalNtfsRecovery::ResolveFolder(const FoundNtfsVolume& volume,
-                                                                              uint32_t parent,
-                                                                              uint16_t parentSequence, bool& system) {
+                                                                              uint32_t parent, uint16_t parentSequence,
+                                                                              bool& system) {
   system = false;
   chain_.clear();
   FolderRef anchor;  // where the chain hangs: the root unless found otherwise
@@ -441,7 +442,7 @@ void CProfessionalNtfsRecovery::WriteFolder(FolderNode& node, const MftFileSumma
   entry.DataAreaSector = 0;
   const FoundNtfsVolume* volume = volumes_.ById(node.volume);
   const uint32_t spc = volume != nullptr && volume->sectorsPerCluster != 0 ? volume->sectorsPerCluster
-                                                                            : static_cast<uint32_t>(sectorsPerCluster_);
+                                                                           : static_cast<uint32_t>(sectorsPerCluster_);
   entry.ClusterBytes = ClusterBytesFor(spc);
   FolderKey key = MakeFolderKey(0, kNtfsRootRecord);
   if (summary == nullptr) {
@@ -527,9 +528,8 @@ ResultCode CProfessionalNtfsRecovery::StartLog(const std::string& logName) {
   if (log_) log_->CloseLog();
   log_ = std::make_unique<CScanLog>();
   if (searchProgress_) log_->SetQueryProgress(searchProgress_);
-  const std::string name = logName.empty()
-                               ? MakeLogName(kProNtfsLogPrefix, static_cast<int64_t>(partitionFirstSector_))
-                               : logName;
+  const std::string name =
+      logName.empty() ? MakeLogName(kProNtfsLogPrefix, static_cast<int64_t>(partitionFirstSector_)) : logName;
   if (ResultCode rc = log_->OpenLog(name); rc != kSuccess) {
     log_.reset();
     return rc;
@@ -577,9 +577,7 @@ ResultCode CProfessionalNtfsRecovery::QueryFolderPath(const ScanLogRecord& recor
   return log_->GetFolderPath(record, path);
 }
 
-ResultCode CProfessionalNtfsRecovery::FindFreeRun(uint64_t& /*sector*/, uint64_t& /*sectorCount*/) {
-  return kSuccess;
-}
+ResultCode CProfessionalNtfsRecovery::FindFreeRun(uint64_t& /*sector*/, uint64_t& /*sectorCount*/) { return kSuccess; }
 
 ResultCode CProfessionalNtfsRecovery::LoadAllocationBitmap() { return kSuccess; }
 
@@ -611,8 +609,8 @@ ResultCode CProfessionalNtfsRecovery::DataStartSector(const ScanLogRecord& recor
   if (record.ClusterBytes == 0 || record.ClusterBytes == kNoClusterSize || record.ClusterBytes % bytesPerSector_ != 0)
     return kInvalidParameter;
   uint64_t offset = 0;
-  if (__builtin_mul_overflow(static_cast<uint64_t>(runs.front().lcnDelta), uint64_t{record.ClusterBytes / bytesPerSector_},
-                             &offset))
+  if (__builtin_mul_overflow(static_cast<uint64_t>(runs.front().lcnDelta),
+                             uint64_t{record.ClusterBytes / bytesPerSector_}, &offset))
     return kInvalidParameter;
   sector = record.PartitionStart + offset;
   return kSuccess;
@@ -746,8 +744,7 @@ ResultCode CProfessionalNtfsRecovery::ReadItemData(const ScanLogRecord& record, 
   if (!extension.empty()) {
     if (ListContains(kOfficeArchiveList, extension)) target = JoinBelow(ScanLogRoot(), record.NameView());
     if (ListContains(kPictureList, extension)) target = ScanLogRoot() + "/tmp.jpg";
-    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension))
-      target = ScanLogRoot() + "/tmp.avi";
+    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension)) target = ScanLogRoot() + "/tmp.avi";
   }
   auto report = [&](ResultCode code) {
     if (progress) progress(100, code);

@@ -4,6 +4,8 @@
 // (also moved within the source, and without its "$MFT" record), and on
 // synthetic volumes for damaged records, folder chains, two volumes on one
 // source, cluster sizes and a continued log.
+#include "engine/professional_ntfs_recovery.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -15,7 +17,6 @@
 #include <sstream>
 
 #include "engine/ntfs_cluster_size.h"
-#include "engine/professional_ntfs_recovery.h"
 #include "results/scan_history.h"
 #include "results/scan_log.h"
 #include "support/data_dir.h"
@@ -365,11 +366,11 @@ TEST_P(SyntheticDeepScan, RebuildsTheFoldersAboveTheFilesFound) {
   v.Put(v.Record(39, kDeleted).FileName({.name = u"gone.bin"}).ResidentData({'x'}));
 
   Scan(Write(GetParam() ? v.bytes() : v.Formatted()));
-  EXPECT_EQ(Paths(tree_), (std::set<std::string>{
-                              "Docs/", "Docs/a.bin", "Old/", "Old/Sub/", "Old/Sub/b.txt", "LostFolder24/",
-                              "LostFolder24/c.txt", "New/", "New/d.txt", "Loop2/", "Loop2/Loop1/",
-                              "Loop2/Loop1/e.txt", "LostFolder27/", "LostFolder27/f.txt", "LostFolder28/",
-                              "LostFolder28/g.txt", "plain.txt", "gone.bin"}));
+  EXPECT_EQ(Paths(tree_),
+            (std::set<std::string>{"Docs/", "Docs/a.bin", "Old/", "Old/Sub/", "Old/Sub/b.txt", "LostFolder24/",
+                                   "LostFolder24/c.txt", "New/", "New/d.txt", "Loop2/", "Loop2/Loop1/",
+                                   "Loop2/Loop1/e.txt", "LostFolder27/", "LostFolder27/f.txt", "LostFolder28/",
+                                   "LostFolder28/g.txt", "plain.txt", "gone.bin"}));
   std::string folder;
   EXPECT_EQ(engine_.QueryFolderPath(tree_.at("Loop2/Loop1/e.txt"), folder), kSuccess);
   EXPECT_EQ(folder, "Loop2/Loop1/");
@@ -452,7 +453,8 @@ TEST_F(DeepScanTest, EntryPointsNeedALog) {
     // Never opened: a log can be started, but nothing can be read.
     CProfessionalNtfsRecovery unopened;
     ASSERT_EQ(unopened.StartLog(""), kSuccess);
-    auto orphan = v.Record(40, kFile).FileName({.parent = 20, .name = u"x.bin"}).NonResidentData({{1, 90}}, 100).Build();
+    auto orphan =
+        v.Record(40, kFile).FileName({.parent = 20, .name = u"x.bin"}).NonResidentData({{1, 90}}, 100).Build();
     EXPECT_EQ(unopened.ProcessFoundRecord(orphan, 100, 0, 0), kSuccess);
     EXPECT_EQ(unopened.ProcessPendingFolders(), kSuccess);
     EXPECT_EQ(Paths(ListTree(unopened)), (std::set<std::string>{"LostFolder20/", "LostFolder20/x.bin"}));
@@ -478,10 +480,12 @@ TEST_F(DeepScanTest, KeepsTwoVolumesApart) {
   SyntheticVolume first(2, 512), second(4, 512);
   const uint64_t d = SyntheticVolume::kData;
   first.Put(first.Record(20, kDir).FileName({.name = u"Alpha"}));
-  first.Put(first.Record(30, kFile).FileName({.parent = 20, .name = u"a.bin"}).NonResidentData({{2, int64_t(d)}}, 2048));
+  first.Put(
+      first.Record(30, kFile).FileName({.parent = 20, .name = u"a.bin"}).NonResidentData({{2, int64_t(d)}}, 2048));
   first.PutData(d, Pattern(2048, 3));
   second.Put(second.Record(20, kDir).FileName({.name = u"Beta"}));
-  second.Put(second.Record(30, kFile).FileName({.parent = 20, .name = u"b.bin"}).NonResidentData({{2, int64_t(d)}}, 4096));
+  second.Put(
+      second.Record(30, kFile).FileName({.parent = 20, .name = u"b.bin"}).NonResidentData({{2, int64_t(d)}}, 4096));
   second.PutData(d, Pattern(4096, 5));
   auto source = first.Formatted();
   const uint64_t secondStart = source.size() / kSector;
@@ -532,9 +536,7 @@ TEST_F(DeepScanTest, ContinuedLogKeepsItsFolders) {
   v.Put(v.Record(31, kFile).FileName({.parent = 20, .name = u"b.txt"}).ResidentData({'b'}));
   const std::string source = Write(v.Formatted());
   const auto bytes = v.Formatted();
-  auto recordAt = [&](uint32_t n) {
-    return std::span<const uint8_t>(bytes).subspan(v.SectorOf(n) * kSector, 1024);
-  };
+  auto recordAt = [&](uint32_t n) { return std::span<const uint8_t>(bytes).subspan(v.SectorOf(n) * kSector, 1024); };
   Open(source);
   ASSERT_EQ(engine_.ProcessFoundRecord(recordAt(30), v.SectorOf(30), 0, 0), kSuccess);
   ASSERT_EQ(engine_.ProcessPendingFolders(), kSuccess);
@@ -560,9 +562,9 @@ TEST(NtfsClusterSize, GuessedFromTheVolumeSize) {
   };
   constexpr uint64_t MiB = 1 << 20;
   const Case cases[] = {
-      {512, 4 * MiB, 8},     {512, 7 * MiB, 8},       {512, 100 * MiB, 1},     {512, 512 * MiB, 1},
-      {512, 1024 * MiB, 2},  {512, 2048 * MiB, 4},    {512, 100 * 1024 * MiB, 8}, {4096, 1024 * MiB, 1},
-      {4096, 16 * 1024 * MiB, 4},
+      {512, 4 * MiB, 8},          {512, 7 * MiB, 8},     {512, 100 * MiB, 1},
+      {512, 512 * MiB, 1},        {512, 1024 * MiB, 2},  {512, 2048 * MiB, 4},
+      {512, 100 * 1024 * MiB, 8}, {4096, 1024 * MiB, 1}, {4096, 16 * 1024 * MiB, 4},
   };
   for (const Case& c : cases)
     EXPECT_EQ(GuessNtfsSectorsPerCluster(c.bytesPerSector, c.bytes / c.bytesPerSector), c.expected)
