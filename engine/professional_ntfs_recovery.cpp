@@ -63,6 +63,15 @@ ResultCode FirstDataRuns(std::span<const uint8_t> record, std::vector<MftRun>& r
   return kNtfsAttributeNotFound;
 }
 
+// Whether a repaired record is an MFT's own record: record 0, named "$MFT".
+bool IsMftRecord(std::span<const uint8_t> record) {
+  const MftRecordView view(record);
+  MftFileSummary summary;
+  return !view.IsDirectory() && view.HasRecordNumber() && view.RecordNumber() == 0 &&
+         SummarizeFileRecord(record, summary) == RecordParse::Ok && summary.hasFileName &&
+         IsMftName(summary.fileName.name);
+}
+
 uint64_t NodeKey(uint32_t volume, uint32_t record, bool stale) {
   return (uint64_t{volume} << 33) | (uint64_t{stale} << 32) | record;
 }
@@ -86,7 +95,6 @@ CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
 ResultCode CProfessionalNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                                                     uint16_t sourceId) {
   if (ResultCode rc = OpenDriveHandle(driveNumber, bootDevice_); rc != kSuccess) return openResult_ = rc;
-  driveNumber_ = driveNumber;
   sourceId_ = sourceId;
   bytesPerSector_ = GetDriveSectorSize(bootDevice_);
   partitionFirstSector_ = firstSector;
@@ -134,7 +142,8 @@ ResultCode CProfessionalNtfsRecovery::FinishOpen(std::span<const uint8_t> firstB
   const uint64_t mftSector = partitionFirstSector_ + offset;
   std::span<uint8_t> record;
   std::vector<MftRun> runs;
-  if (ReadRecordAt(mftSector, itemRecord_, record) != kSuccess || FirstDataRuns(record, runs) != kSuccess)
+  if (ReadRecordAt(mftSector, itemRecord_, record) != kSuccess || !IsMftRecord(record) ||
+      FirstDataRuns(record, runs) != kSuccess)
     return kSuccess;
   volumes_.AddMft(mftSector, runs, spc, static_cast<uint32_t>(record.size()));
   return kSuccess;
@@ -230,13 +239,7 @@ void CProfessionalNtfsRecovery::RememberMft(std::span<const uint8_t> record, uin
 void CProfessionalNtfsRecovery::LookForMftRecord(const FoundNtfsVolume& volume) {
   if (volume.mft.mftRuns.empty() || !probedVolumes_.insert(volume.id).second) return;
   std::span<uint8_t> record;
-  if (ReadRecordAt(volume.mft.mftFirstSector, itemRecord_, record) != kSuccess) return;
-  const MftRecordView view(record);
-  MftFileSummary summary;
-  if (view.IsDirectory() || !view.HasRecordNumber() || view.RecordNumber() != 0 ||
-      SummarizeFileRecord(record, summary) != RecordParse::Ok || !summary.hasFileName ||
-      !IsMftName(summary.fileName.name))
-    return;
+  if (ReadRecordAt(volume.mft.mftFirstSector, itemRecord_, record) != kSuccess || !IsMftRecord(record)) return;
   RememberMft(record, volume.mft.mftFirstSector);
 }
 

@@ -200,7 +200,6 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   DiskDevice bootDevice_;
   DiskDevice device_;
   ResultCode openResult_ = kInvalidHandle;
-  int32_t driveNumber_ = -1;
   uint64_t partitionFirstSector_ = 0;
   uint64_t partitionSectorCount_ = 0;
   uint16_t sourceId_ = 0;
