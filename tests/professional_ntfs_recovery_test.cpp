@@ -27,9 +27,7 @@ namespace selvane {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FileNameSpec;
 using test::MftRecordBuilder;
-using test::RunSpec;
 
 constexpr uint16_t kDir = 0x0003;
 constexpr uint16_t kDeletedDir = 0x0002;
