@@ -11,6 +11,7 @@ inline constexpr int kExitNothingFound = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitSourceUnreadable = 3;
 inline constexpr int kExitSomeFailed = 4;
+inline constexpr int kExitDestinationOnSource = 5;  // recover: --to lies on the scanned volume
 inline constexpr int kExitCancelled = 130;
 
 struct Command {
@@ -25,6 +26,10 @@ const std::vector<Command>& AllCommands();
 
 int RunProbe(const std::vector<std::string>& args);
 extern const char* const kProbeHelp;
+int RunScan(const std::vector<std::string>& args);
+extern const char* const kScanHelp;
+int RunRecover(const std::vector<std::string>& args);
+extern const char* const kRecoverHelp;
 int RunDisks(const std::vector<std::string>& args);
 extern const char* const kDisksHelp;
 int RunImage(const std::vector<std::string>& args);

@@ -4,6 +4,7 @@
 
 #include "engine/fast_ext_recovery.h"
 #include "engine/fast_fat_recovery.h"
+#include "engine/fast_ntfs_recovery.h"
 #include "engine/file_system_probes.h"
 #include "storage/disk_device.h"
 #include "storage/partition_mounts.h"
@@ -15,7 +16,7 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(FileSystemKind kind, ScanMode mod
   switch (kind) {
     case FileSystemKind::Ext: return std::make_unique<CFastExtRecovery>();
     case FileSystemKind::Fat: return std::make_unique<CFastFatRecovery>();
-    case FileSystemKind::Ntfs:
+    case FileSystemKind::Ntfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::Unknown: break;
   }
   return nullptr;

@@ -1,0 +1,40 @@
+// The recovery run without any UI: each found record is handed to the engine
+// that found it, which writes it below the destination into its category
+// folder ("photo", "audio", ...) under a name that does not exist there yet.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/recovery_parse.h"
+#include "results/scan_log_record.h"
+
+namespace selvane {
+
+struct RecoveryItem {
+  IFileRecoveryParse* engine = nullptr;  // none: the record counts as failed
+  ScanLogRecord record;
+};
+
+struct RecoveryTally {
+  uint32_t total = 0;      // records handed in
+  uint32_t processed = 0;  // files whose final result arrived
+  uint32_t failed = 0;     // of those, files that ended with an error
+};
+
+// Called once for every file with its final result (0 when written).
+using RecoveryResultCallback = std::function<void(const std::string& path, ResultCode result)>;
+// Called as each file progresses; returning true stops the run.
+using RecoveryProgressCallback = std::function<bool(const std::string& path, int32_t percent)>;
+
+// Recovers the items in order below `destination` (a folder; a trailing "/" is
+// ignored). Errors of single files never stop the run; they are reported and
+// counted. Returns kScanStopCode when the progress callback stopped the run,
+// else 0.
+ResultCode RunRecovery(const std::vector<RecoveryItem>& items, const std::string& destination,
+                       const RecoveryResultCallback& onResult, const RecoveryProgressCallback& onProgress,
+                       RecoveryTally& tally);
+
+}  // namespace selvane
