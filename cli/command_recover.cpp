@@ -73,9 +73,11 @@ int RunRecover(const std::vector<std::string>& args) {
   bool ok = ParseArguments(args, {"--force", "--resume", "--restart"}, {"--to", "--mode", "--category"}, parsed, error);
   if (ok && parsed.positional.size() != 1) error = "expected exactly one SOURCE", ok = false;
   if (ok && !parsed.Option("--to")) error = "--to DIR is required", ok = false;
-  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("deep"), mode)) error = "--mode is deep or fast", ok = false;
+  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("deep"), mode))
+    error = "--mode is deep or fast", ok = false;
   if (ok && !ParseResumeChoice(parsed, resume, error)) ok = false;
-  if (ok && parsed.options.count("--category")) ok = ParseCategories(parsed.options.at("--category"), categories, error);
+  if (ok && parsed.options.count("--category"))
+    ok = ParseCategories(parsed.options.at("--category"), categories, error);
   if (!ok) {
     std::fprintf(stderr, "selvane recover: %s\nUsage: selvane recover SOURCE --to DIR [options]\n", error.c_str());
     return kExitUsage;

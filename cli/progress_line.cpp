@@ -21,8 +21,9 @@ void ProgressLine::Update(int32_t percent, int32_t secondsLeft) {
   if (!terminal_ && percent == lastPercent_) return;
   lastPercent_ = percent;
   lastSeconds_ = secondsLeft;
-  const std::string left =
-      secondsLeft == -1 ? " (estimating time left)" : secondsLeft < 0 ? "" : " (time left " + FormatDuration(secondsLeft) + ")";
+  const std::string left = secondsLeft == -1 ? " (estimating time left)"
+                           : secondsLeft < 0 ? ""
+                                             : " (time left " + FormatDuration(secondsLeft) + ")";
   if (terminal_) {
     std::fprintf(out_, "\r%s: %d%%%s\033[K", stage_.c_str(), percent, left.c_str());
     open_ = true;

@@ -1,14 +1,14 @@
 #include "cli/scan_session.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include "cli/interrupt.h"
 #include "cli/progress_line.h"
@@ -58,8 +58,8 @@ void ReadLogRecords(const std::string& path, std::vector<ScanLogRecord>& out) {
     if (n <= 0) break;
     const size_t records = static_cast<size_t>(n) / kScanLogRecordSize;
     for (size_t i = 0; i < records; ++i)
-      out.push_back(DecodeRecord(std::span<const uint8_t, kScanLogRecordSize>(block.data() + i * kScanLogRecordSize,
-                                                                             kScanLogRecordSize)));
+      out.push_back(DecodeRecord(
+          std::span<const uint8_t, kScanLogRecordSize>(block.data() + i * kScanLogRecordSize, kScanLogRecordSize)));
     if (records == 0) break;
     offset += records * kScanLogRecordSize;
   }
@@ -168,9 +168,9 @@ ScanSession::Status ScanSession::Run(const SourceSpec& source, ScanMode mode, co
     // A fast scan always starts in a fresh scan folder; the deep scan keeps its own.
     if (mode == ScanMode::Fast) CScanHistory::Instance().BeginNewScan();
     std::unique_ptr<IFileRecoveryParse> engine =
-        target.image ? CreateRecoveryForImage(target.imagePath, target.sourceId, mode)
-                     : CreateRecoveryForDisk(target.driveNumber, target.firstSector, target.sectorCount,
-                                             target.sourceId, mode);
+        target.image
+            ? CreateRecoveryForImage(target.imagePath, target.sourceId, mode)
+            : CreateRecoveryForDisk(target.driveNumber, target.firstSector, target.sectorCount, target.sourceId, mode);
     if (!engine) {
       std::fprintf(stderr, "%s: %s: %s\n", command, target.label.c_str(),
                    mode == ScanMode::Fast ? "no NTFS or FAT file system found (or it cannot be read)"

@@ -45,6 +45,15 @@ for image in images:
         f.seek(16384)
         put(signatures, image, f.read(65536))
 
+# Formatted-volume NTFS engine: the first 256 KiB of each NTFS volume (boot
+# sector and the MFT's first records).
+pntfs = target("professional_ntfs_fuzz")
+for image in ("ntfs.img", "ntfs-4k.img", "ntfs-as-fat32.img"):
+    path = os.path.join(fixtures, image)
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            put(pntfs, image, f.read(262144))
+
 # Scan log: a small log of two records in one folder.
 def record(number, item, folder, name):
     rec = struct.pack("<HIIIIIII", 1, 1, folder, 0, 1, number, item, 512)
@@ -65,6 +74,43 @@ entry[80:80 + len(path)] = path
 folder = "/tmp/ScanLog/1/".encode("utf-16-le")
 entry[600:600 + len(folder)] = folder
 put(target("history_fuzz"), "one", struct.pack("<Q", 1) + bytes(entry))
+
+# FAT: each FAT volume's boot sector followed by 16 KiB of its root directory.
+fat = target("fat_fuzz")
+for image in images:
+    with open(os.path.join(fixtures, image), "rb") as f:
+        boot = f.read(512)
+        if len(boot) < 512 or boot[510:512] != b"\x55\xaa":
+            continue
+        bps, spc = struct.unpack_from("<H", boot, 11)[0], boot[13]
+        reserved, fats, root_entries = struct.unpack_from("<HBH", boot, 14)
+        fat16_size = struct.unpack_from("<H", boot, 22)[0]
+        fat_size = fat16_size or struct.unpack_from("<I", boot, 36)[0]
+        if not bps or not spc or not fat_size or b"NTFS" in boot[3:11]:
+            continue
+        root = (reserved + fats * fat_size) * bps
+        if not fat16_size:  # FAT32: the root directory's cluster
+            root_cluster = struct.unpack_from("<I", boot, 44)[0]
+            root += (root_cluster - 2) * spc * bps
+        f.seek(root)
+        put(fat, image, boot + f.read(16384))
+
+# Formatted FAT walk: the stretch of each formatted volume that holds its old
+# directories (from the old data area on), and the head of the small volumes.
+walk = target("pro_fat_walk_fuzz")
+for image in images:
+    name = image[:-len(".img")]
+    manifest = os.path.join(fixtures, name + ".manifest")
+    start = 0
+    if name.startswith("fat32-") and os.path.exists(manifest):
+        for line in open(manifest, encoding="utf-8"):
+            if line.startswith("data-area-sector "):
+                start = int(line.split()[1]) * 512
+    elif name not in ("fat12", "fat16"):
+        continue
+    with open(os.path.join(fixtures, image), "rb") as f:
+        f.seek(start)
+        put(walk, image, f.read(131072))
 
 # Partition tables: the first 64 KiB of every image (MBR disks among them), and
 # a GPT: protective MBR, header at sector 1, one entry at sector 2.
