@@ -23,7 +23,6 @@
 namespace selvane {
 namespace {
 
-using test::FileNameSpec;
 using test::MftRecordBuilder;
 
 constexpr uint16_t kImageId = 1001;
@@ -484,7 +483,14 @@ TEST_F(DeepScan, QueriesAreHandedToTheEngineThatFoundTheRecord) {
   ASSERT_EQ(engine->QueryFolderPath(inside[0], path), kSuccess);
   EXPECT_EQ(path, "Dokumente/");
   ASSERT_EQ(engine->RecoverItem(inside[0], dir_ / "out.bin", 0), kSuccess);
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "out.bin"));
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "out.bin"), inside[0].FileSize);
+  const auto text = std::find_if(root.begin(), root.end(), [](const auto& r) { return r.NameView() == "Liesmich.txt"; });
+  ASSERT_NE(text, root.end());
+  std::vector<uint8_t> buffer(4096);
+  uint32_t size = static_cast<uint32_t>(buffer.size());
+  std::string temporary;
+  ASSERT_EQ(engine->ReadItemData(*text, temporary, buffer, size, nullptr), kSuccess);
+  EXPECT_EQ(size, text->FileSize);
 
   ScanLogRecord stranger = inside[0];
   stranger.EngineCode = 9;
