@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/fast_ext_recovery.h"
+#include "engine/fast_fat_recovery.h"
 #include "engine/fast_ntfs_recovery.h"
 #include "engine/file_system_probes.h"
 #include "storage/disk_device.h"
@@ -15,7 +16,7 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(FileSystemKind kind, ScanMode mod
   switch (kind) {
     case FileSystemKind::Ext: return std::make_unique<CFastExtRecovery>();
     case FileSystemKind::Ntfs: return std::make_unique<CFastNtfsRecovery>();
-    case FileSystemKind::Fat:
+    case FileSystemKind::Fat: return std::make_unique<CFastFatRecovery>();
     case FileSystemKind::Unknown: break;
   }
   return nullptr;

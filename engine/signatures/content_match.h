@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "engine/signatures/carve_context.h"
 #include "storage/disk_device.h"
 
 namespace selvane {
@@ -16,5 +17,10 @@ namespace selvane {
 // than one sector.
 bool ContentMatchesExtension(std::span<const uint8_t> sectorData, std::string_view extension,
                              const DiskDevice& device, uint32_t sectorSize, uint64_t startSector);
+
+// The same check with a given context and source; it clears the context's
+// transport-stream continuation check, as a file's own first sector needs none.
+bool ContentMatchesExtension(CarveContext& context, const SectorSource& source, std::span<const uint8_t> sector,
+                             std::string_view extension, uint64_t startSector);
 
 }  // namespace selvane
