@@ -45,6 +45,15 @@ for image in images:
         f.seek(16384)
         put(signatures, image, f.read(65536))
 
+# Formatted-volume NTFS engine: the first 256 KiB of each NTFS volume (boot
+# sector and the MFT's first records).
+pntfs = target("professional_ntfs_fuzz")
+for image in ("ntfs.img", "ntfs-4k.img", "ntfs-as-fat32.img"):
+    path = os.path.join(fixtures, image)
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            put(pntfs, image, f.read(262144))
+
 # Scan log: a small log of two records in one folder.
 def record(number, item, folder, name):
     rec = struct.pack("<HIIIIIII", 1, 1, folder, 0, 1, number, item, 512)

@@ -19,6 +19,7 @@ fi
 "$here/fixtures/make-fat.sh"
 "$here/fixtures/make-fat-formatted.sh"
 "$here/fixtures/make-ntfs.sh"
+"$here/fixtures/make-ntfs-formatted-fat.sh"
 "$here/fixtures/make-misc.sh"
 "$here/fixtures/make-disk-mbr.sh"
 "$here/check-fixtures.sh"
