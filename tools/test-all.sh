@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs every test: the tests in a normal
 # build, each fuzz target for a short time, then the tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer.
-#   SELVANE_FUZZ_SECONDS   seconds per fuzz target (default 15, 0 skips)
+#   SELVANE_FUZZ_SECONDS   seconds per fuzz target (default 10, 0 skips)
 #   SELVANE_SKIP_SANITIZE  1 skips the sanitizer build
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +13,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-fuzz_seconds=${SELVANE_FUZZ_SECONDS:-15}
+fuzz_seconds=${SELVANE_FUZZ_SECONDS:-10}
 if [ "$fuzz_seconds" != 0 ]; then
   ./fuzz/run.sh "$fuzz_seconds"
 fi
