@@ -92,7 +92,8 @@ int RunDemo(const std::vector<std::string>& args) {
     const auto it = outcome.recoveredByCategory.find(category);
     const uint64_t count = it == outcome.recoveredByCategory.end() ? 0 : it->second;
     if (count == 0) continue;
-    std::printf("  %-9s %4llu files in %s\n", category.c_str(), static_cast<unsigned long long>(count),
+    std::printf("  %-9s %4llu %s in %s\n", category.c_str(), static_cast<unsigned long long>(count),
+                count == 1 ? "file " : "files",
                 (fs::path(destination) / category).string().c_str());
   }
   const auto scans = session.Scans();

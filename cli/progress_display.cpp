@@ -10,6 +10,7 @@ namespace selvane::cli {
 namespace {
 
 constexpr auto kPlainInterval = std::chrono::seconds(5);
+constexpr auto kTerminalInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 20;
 
 std::string Count(uint64_t value) {
@@ -23,7 +24,7 @@ std::string Count(uint64_t value) {
 ProgressDisplay::ProgressDisplay(Mode mode, FILE* out)
     : mode_(mode), out_(out), terminal_(::isatty(::fileno(out)) == 1) {}
 
-std::string ProgressDisplay::Format(const std::string& stage, const ProgressValues& v, bool bar) {
+std::string ProgressDisplay::Format(const std::string& stage, const ProgressValues& v, bool bar, bool countsFiles) {
   const int32_t percent = std::clamp(v.percent, 0, 100);
   std::string text = stage;
   if (bar) {
@@ -37,6 +38,8 @@ std::string ProgressDisplay::Format(const std::string& stage, const ProgressValu
     text += ", " + FormatDuration(v.secondsLeft) + " left";
   if (v.sectorsTotal > 0) text += ", " + Count(v.sectorsDone) + "/" + Count(v.sectorsTotal) + " sectors";
   // The fast engines do not count what they find while they scan.
+  if (!countsFiles)
+    return text;
   if (v.filesTotal > 0)
     text += ", " + Count(v.files) + "/" + Count(v.filesTotal) + " files";
   else if (v.files > 0 || v.sectorsTotal > 0)
@@ -44,9 +47,10 @@ std::string ProgressDisplay::Format(const std::string& stage, const ProgressValu
   return text;
 }
 
-void ProgressDisplay::Stage(const std::string& name) {
+void ProgressDisplay::Stage(const std::string& name, bool countsFiles) {
   Finish();
   stage_ = name;
+  countsFiles_ = countsFiles;
   last_ = ProgressValues{};
   lastText_.clear();
   wroteOnce_ = false;
@@ -62,8 +66,17 @@ void ProgressDisplay::Update(const ProgressValues& reported) {
   values.files = std::max(values.files, last_.files);
   values.filesTotal = std::max(values.filesTotal, last_.filesTotal);
   last_ = values;
+  const auto now = std::chrono::steady_clock::now();
   if (terminal_) {
-    const std::string text = Format(stage_, values, true);
+    // A redraw ten times a second is smooth enough and costs nothing.
+    if (wroteOnce_ && values.percent < 100 && now - lastWrite_ < kTerminalInterval) {
+      pending_ = true;
+      return;
+    }
+    wroteOnce_ = true;
+    pending_ = false;
+    lastWrite_ = now;
+    const std::string text = Format(stage_, values, true, countsFiles_);
     if (text == lastText_) return;
     lastText_ = text;
     std::fprintf(out_, "\r%s\033[K", text.c_str());
@@ -71,12 +84,11 @@ void ProgressDisplay::Update(const ProgressValues& reported) {
     open_ = true;
     return;
   }
-  const auto now = std::chrono::steady_clock::now();
   if (wroteOnce_ && now - lastWrite_ < kPlainInterval) {
     pending_ = true;
     return;
   }
-  std::fprintf(out_, "%s\n", Format(stage_, values, false).c_str());
+  std::fprintf(out_, "%s\n", Format(stage_, values, false, countsFiles_).c_str());
   std::fflush(out_);
   wroteOnce_ = true;
   pending_ = false;
@@ -85,7 +97,10 @@ void ProgressDisplay::Update(const ProgressValues& reported) {
 
 void ProgressDisplay::Finish() {
   if (mode_ == Mode::Quiet) return;
-  if (pending_) std::fprintf(out_, "%s\n", Format(stage_, last_, false).c_str());
+  if (pending_ && terminal_)
+    std::fprintf(out_, "\r%s\033[K", Format(stage_, last_, true, countsFiles_).c_str());
+  else if (pending_)
+    std::fprintf(out_, "%s\n", Format(stage_, last_, false, countsFiles_).c_str());
   pending_ = false;
   ClearLine();
 }

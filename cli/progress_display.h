@@ -31,8 +31,9 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
-  // Starts a stage ("Deep scan", "Recovering"); ends the one before.
-  void Stage(const std::string& name);
+  // Starts a stage ("Deep scan", "Recovering"); ends the one before. A stage
+  // that finds no files (copying a disk) shows no count of them.
+  void Stage(const std::string& name, bool countsFiles = true);
   void Update(const ProgressValues& values);
   // Ends the stage: a plain line with the last values when one was held back.
   void Finish();
@@ -42,7 +43,7 @@ class ProgressDisplay {
   bool Quiet() const { return mode_ == Mode::Quiet; }
 
   // The text of a report: "Deep scan [#####     ] 45% 2 Min 3 Sec left 123/270 sectors 87 files".
-  static std::string Format(const std::string& stage, const ProgressValues& values, bool bar);
+  static std::string Format(const std::string& stage, const ProgressValues& values, bool bar, bool countsFiles = true);
 
  private:
   void ClearLine();
@@ -53,6 +54,7 @@ class ProgressDisplay {
   bool open_ = false;      // a redrawn line is on screen
   bool pending_ = false;   // plain mode: values not yet written
   std::string stage_;
+  bool countsFiles_ = true;
   ProgressValues last_;
   std::string lastText_;
   std::chrono::steady_clock::time_point lastWrite_;
