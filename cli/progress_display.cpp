@@ -3,13 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "results/formatting.h"
 
 namespace selvane::cli {
 namespace {
 
-constexpr auto kPlainInterval = std::chrono::seconds(5);
 constexpr auto kTerminalInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 20;
 
@@ -19,10 +20,20 @@ std::string Count(uint64_t value) {
   return digits;
 }
 
+// Seconds between plain lines: $SELVANE_PROGRESS_SECONDS, else 5.
+std::chrono::milliseconds PlainInterval() {
+  if (const char* text = std::getenv("SELVANE_PROGRESS_SECONDS")) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end != text && seconds >= 0 && seconds < 86400) return std::chrono::milliseconds(std::llround(seconds * 1000));
+  }
+  return std::chrono::seconds(5);
+}
+
 }  // namespace
 
 ProgressDisplay::ProgressDisplay(Mode mode, FILE* out)
-    : mode_(mode), out_(out), terminal_(::isatty(::fileno(out)) == 1) {}
+    : mode_(mode), out_(out), terminal_(::isatty(::fileno(out)) == 1), plainInterval_(PlainInterval()) {}
 
 std::string ProgressDisplay::Format(const std::string& stage, const ProgressValues& v, bool bar, bool countsFiles) {
   const int32_t percent = std::clamp(v.percent, 0, 100);
@@ -84,7 +95,7 @@ void ProgressDisplay::Update(const ProgressValues& reported) {
     open_ = true;
     return;
   }
-  if (wroteOnce_ && now - lastWrite_ < kPlainInterval) {
+  if (wroteOnce_ && now - lastWrite_ < plainInterval_) {
     pending_ = true;
     return;
   }

@@ -51,6 +51,7 @@ class ProgressDisplay {
   Mode mode_;
   FILE* out_;
   bool terminal_;
+  std::chrono::milliseconds plainInterval_;
   bool open_ = false;      // a redrawn line is on screen
   bool pending_ = false;   // plain mode: values not yet written
   std::string stage_;

@@ -81,9 +81,8 @@ int RecoverFiles(const ScanSession& session, const std::vector<ScanLogRecord>& f
 
   const RecoveryTally& t = outcome.tally;
   const uint32_t written = t.processed - t.failed;
-  std::printf("Recovered %u of %u files into %s: %s.\n", written, t.total, request.destination.c_str(),
-              CategoryCounts(outcome.recoveredByCategory).c_str());
-  if (t.failed) std::printf("%u files failed (named above).\n", t.failed);
+  std::printf("Recovered %u of %u files into %s (%s); %u failed.\n", written, t.total, request.destination.c_str(),
+              CategoryCounts(outcome.recoveredByCategory).c_str(), t.failed);
   if (outcome.destinationFull) {
     std::fprintf(stderr,
                  "%s: the destination is full: the %u files written are kept (the last one may be incomplete); "

@@ -162,7 +162,10 @@ ScanSession::Status ScanSession::Run(const std::string& source, const std::vecto
       if (!resumed) deep->DiscardEarlierScan();
     }
     if (!display_.Quiet())
-      display_.Message(command_ + ": " + (mode == ScanMode::Fast ? "fast scan of " : resumed ? "resuming the deep scan of " : "deep scan of ") + target.label);
+      display_.Message(std::string(mode == ScanMode::Fast ? "Fast scan of "
+                                   : resumed              ? "Resuming the deep scan of "
+                                                          : "Deep scan of ") +
+                       target.label);
     display_.Stage(mode == ScanMode::Fast ? "Fast scan" : "Deep scan");
 
     // The descriptor is written as soon as the scan folder exists, so that a
