@@ -9,15 +9,15 @@
 // program prints the ratio of the two times for both; the aim is below 2.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <map>
 #include <string>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 #include "engine/fast_ntfs_recovery.h"
@@ -144,7 +144,9 @@ class SyntheticVolume {
     auto put = [&](uint64_t offset, const std::vector<uint8_t>& bytes) {
       std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<ptrdiff_t>(offset));
     };
-    auto putRecord = [&](uint32_t n, Record r) { put(kMftCluster * kClusterBytes + uint64_t{n} * kRecordSize, r.Build()); };
+    auto putRecord = [&](uint32_t n, Record r) {
+      put(kMftCluster * kClusterBytes + uint64_t{n} * kRecordSize, r.Build());
+    };
 
     std::vector<uint8_t> boot(512, 0);
     std::copy_n("\xEB\x52\x90NTFS    ", 11, boot.begin());
@@ -160,8 +162,8 @@ class SyntheticVolume {
     boot[511] = 0xAA;
     put(0, boot);
 
-    putRecord(0, Record(0, 1, 1).FileName(5, 5, "$MFT").NonResident(kMftCluster, kMftClusters,
-                                                                     kMftClusters * kClusterBytes));
+    putRecord(
+        0, Record(0, 1, 1).FileName(5, 5, "$MFT").NonResident(kMftCluster, kMftClusters, kMftClusters * kClusterBytes));
     putRecord(5, Record(5, 3, 5).FileName(5, 5, "."));
 
     // Folders: each below the root or an earlier folder, up to eight deep.
@@ -175,8 +177,8 @@ class SyntheticVolume {
       }
       depth[n] = parent == 5 ? 1 : depth[parent] + 1;
       const bool deleted = i % 10 == 9;
-      putRecord(n, Record(n, deleted ? 2 : 3, deleted ? 2 : 1).FileName(parent, parent == 5 ? 5 : 1,
-                                                                        "Folder " + std::to_string(i)));
+      putRecord(n, Record(n, deleted ? 2 : 3, deleted ? 2 : 1)
+                       .FileName(parent, parent == 5 ? 5 : 1, "Folder " + std::to_string(i)));
     }
     // Files: one in ten deleted; of those, half resident, half a JPEG start in a cluster of its own.
     uint64_t nextCluster = kFirstDataCluster;
@@ -265,8 +267,13 @@ BENCHMARK(BM_FastScan)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    // With repetitions, the medians stand for the runs.
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.repetitions <= 1)
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+        times_[run.run_name.str()] = run.GetAdjustedRealTime();
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   void Finalize() override {

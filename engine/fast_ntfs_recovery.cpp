@@ -66,8 +66,8 @@ ResultCode CFastNtfsRecovery::OpenImage(const std::string& imagePath, uint16_t s
 }
 
 // Sector numbers of the device are counted in the volume's sector size from here on.
-ResultCode CFastNtfsRecovery::FinishOpen(std::span<const uint8_t> boot, uint32_t firstSectorSize,
-                                         uint64_t firstSector, uint64_t sectorCount, uint16_t sourceId) {
+ResultCode CFastNtfsRecovery::FinishOpen(std::span<const uint8_t> boot, uint32_t firstSectorSize, uint64_t firstSector,
+                                         uint64_t sectorCount, uint16_t sourceId) {
   NtfsGeometry g;
   if (!ReadNtfsGeometry(boot, g)) return openResult_ = kInvalidParameter;
   const uint64_t startByte = firstSector * firstSectorSize;
@@ -102,8 +102,12 @@ void CFastNtfsRecovery::LoadMftRuns() {
   // A fragmented MFT lists its further extents in extension records, which lie
   // in the part of the MFT already known: read the list again with it.
   if (!runs.complete && !runs.runs.empty() &&
-      CollectAttributeRuns(volume_, recordBuffer_, kAttrData, runs) == kSuccess && runs.runs.size() > volume_.mftRuns.size())
+      CollectAttributeRuns(volume_, recordBuffer_, kAttrData, runs) == kSuccess &&
+      runs.runs.size() > volume_.mftRuns.size())
     volume_.mftRuns = runs.runs;
+  // The MFT is never sparse: a run without clusters is damage, and the MFT ends there.
+  auto sparse = std::find_if(volume_.mftRuns.begin(), volume_.mftRuns.end(), [](const MftRun& r) { return r.sparse; });
+  volume_.mftRuns.erase(sparse, volume_.mftRuns.end());
 }
 
 ResultCode CFastNtfsRecovery::SetCallbacks(ProgressCallback progress, FileProgressCallback fileProgress,
@@ -124,6 +128,7 @@ ResultCode CFastNtfsRecovery::Scan(const std::string& logName) {
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  folderEntries_.clear();
   if (ResultCode rc = log_->OpenLog(MakeLogName(kFastLogPrefix, static_cast<int64_t>(volume_.partitionFirstSector)));
       rc != kSuccess)
     return rc;
@@ -135,6 +140,7 @@ ResultCode CFastNtfsRecovery::Scan(const std::string& logName) {
   pendingFolders_.clear();
   folders_.clear();
   folderRecords_.clear();
+  folderEntries_.clear();
   if (rc == kSuccess && progress_) return progress_(100, scale_, lastSecondsLeft_, 0, 0, 0);
   return rc;
 }
@@ -152,7 +158,8 @@ ResultCode CFastNtfsRecovery::ReadMftSectors(uint64_t mftSector, uint32_t count,
     }
     const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(contiguous, count - filled));
     uint32_t read = 0;
-    if (ResultCode rc = ReadSectors(static_cast<int32_t>(take), device_, out + size_t{filled} * bps, absolute, bps, read);
+    if (ResultCode rc =
+            ReadSectors(static_cast<int32_t>(take), device_, out + size_t{filled} * bps, absolute, bps, read);
         rc != kSuccess)
       return rc;
     filled += take;
@@ -163,7 +170,9 @@ ResultCode CFastNtfsRecovery::ReadMftSectors(uint64_t mftSector, uint32_t count,
 ResultCode CFastNtfsRecovery::ScanMft() {
   using Clock = std::chrono::steady_clock;
   const uint32_t spr = volume_.sectorsPerRecord;
-  const uint64_t total = SaturatingMul(RunClusters(volume_.mftRuns), volume_.sectorsPerCluster);
+  // A damaged run list cannot make the walk longer than the device.
+  const uint64_t total =
+      std::min(SaturatingMul(RunClusters(volume_.mftRuns), volume_.sectorsPerCluster), device_.totalSectors);
   const uint32_t chunkSectors = spr * kRecordsPerChunk;
   const auto start = Clock::now();
   auto lastEstimate = start;
@@ -254,7 +263,8 @@ const CFastNtfsRecovery::FolderRecordInfo& CFastNtfsRecovery::FolderRecord(uint3
   info.directory = true;
   info.parent = summary.fileName.parentRecord;
   info.parentSequence = summary.fileName.parentSequence;
-  info.entry = MakeEntry(record, summary, true);
+  info.entry = static_cast<uint32_t>(folderEntries_.size());
+  folderEntries_.push_back(MakeEntry(record, summary, true));
   return info;
 }
 
@@ -326,7 +336,8 @@ CFastNtfsRecovery::FolderRef CFastNtfsRecovery::ResolveFolder(uint32_t record, u
   }
   for (size_t i = chain_.size(); i-- > 0;) {
     FolderNode& node = chain_[i].second;
-    const FolderRef above = i + 1 == chain_.size() ? anchor : FolderRef{chain_[i + 1].first, chain_[i + 1].second.depth};
+    const FolderRef above =
+        i + 1 == chain_.size() ? anchor : FolderRef{chain_[i + 1].first, chain_[i + 1].second.depth};
     node.linkParent = above.id;
     node.depth = above.depth + 1;
   }
@@ -358,7 +369,7 @@ void CFastNtfsRecovery::WritePendingFolders() {
       log_->LinkRecord(MakeFolderKey(0, kNtfsRootRecord), recordNumber, id, slot.Name.data());
       continue;
     }
-    slot = node.entry;
+    slot = folderEntries_[node.entry];
     slot.RecordNumber = recordNumber;
     log_->LinkRecord(MakeFolderKey(node.depth - 1, node.linkParent), recordNumber, id, slot.Name.data());
   }
@@ -475,8 +486,7 @@ ResultCode CFastNtfsRecovery::CopyItemData(const ScanLogRecord& record, uint64_t
   ClusterExtent extent;
   while (position < size && walker.Next(extent)) {
     const uint64_t extentBytes = SaturatingMul(extent.clusterCount, clusterBytes);
-    const uint64_t firstSector =
-        record.PartitionStart + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
+    const uint64_t firstSector = record.PartitionStart + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
     for (uint64_t offset = 0; offset < extentBytes && position < size;) {
       const size_t piece = static_cast<size_t>(std::min<uint64_t>({kDataChunk, extentBytes - offset, size - position}));
       if (extent.sparse || position >= initialized) {
@@ -592,8 +602,7 @@ ResultCode CFastNtfsRecovery::ReadItemData(const ScanLogRecord& record, std::str
   if (!extension.empty()) {
     if (ListContains(kOfficeArchiveList, extension)) target = JoinBelow(ScanLogRoot(), record.NameView());
     if (ListContains(kPictureList, extension)) target = ScanLogRoot() + "/tmp.jpg";
-    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension))
-      target = ScanLogRoot() + "/tmp.avi";
+    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension)) target = ScanLogRoot() + "/tmp.avi";
   }
   auto report = [&](ResultCode code) {
     if (progress) progress(100, code);
@@ -641,8 +650,8 @@ ResultCode CFastNtfsRecovery::LoadAllocationBitmap() {
   const uint64_t clusterBytes = uint64_t{bps} * volume_.sectorsPerCluster;
   // Never more than the volume's clusters need, whatever the run list claims.
   const uint64_t needed = (partitionSectorCount_ / volume_.sectorsPerCluster + 7) / 8;
-  const uint64_t allocated =
-      std::min(SaturatingMul(RunClusters(runs.runs), clusterBytes), (needed + clusterBytes - 1) / clusterBytes * clusterBytes);
+  const uint64_t allocated = std::min(SaturatingMul(RunClusters(runs.runs), clusterBytes),
+                                      (needed + clusterBytes - 1) / clusterBytes * clusterBytes);
   // Parts whose read fails stay 0 (free): the deep scan then looks at them too.
   bitmap_.assign(allocated, 0);
   uint64_t position = 0;
@@ -651,12 +660,13 @@ ResultCode CFastNtfsRecovery::LoadAllocationBitmap() {
   while (position < allocated && walker.Next(extent)) {
     const uint64_t bytes = std::min(SaturatingMul(extent.clusterCount, clusterBytes), allocated - position);
     if (!extent.sparse) {
-      const uint64_t first = volume_.partitionFirstSector + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
+      const uint64_t first =
+          volume_.partitionFirstSector + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
       for (uint64_t offset = 0; offset < bytes; offset += kDataChunk) {
         const uint64_t piece = std::min<uint64_t>(kDataChunk, bytes - offset);
         uint32_t read = 0;
-        ReadSectors(static_cast<int32_t>(piece / bps), device_, bitmap_.data() + position + offset, first + offset / bps,
-                    bps, read);
+        ReadSectors(static_cast<int32_t>(piece / bps), device_, bitmap_.data() + position + offset,
+                    first + offset / bps, bps, read);
       }
     }
     position += bytes;

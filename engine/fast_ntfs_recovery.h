@@ -55,7 +55,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
     uint16_t sequence = 0;
     uint32_t parent = 0;
     uint16_t parentSequence = 0;
-    ScanLogRecord entry;  // its log record, as a folder
+    uint32_t entry = 0;  // its log record as a folder, in folderEntries_
   };
   // A folder listed in the log, by its folder identifier.
   struct FolderNode {
@@ -65,7 +65,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
     uint32_t record = 0;                    // its MFT record number
     bool inUse = false;                     // its record's state, to check references to it
     uint16_t sequence = 0;
-    ScanLogRecord entry;                    // the log record of a folder that is not lost
+    uint32_t entry = 0;                     // log record of a folder that is not lost, in folderEntries_
   };
   struct FolderRef {
     uint32_t id = kNtfsRootRecord;
@@ -105,6 +105,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
   std::vector<uint32_t> pendingFolders_;  // folder identifiers in order of first sight
   std::unordered_map<uint32_t, FolderNode> folders_;
   std::unordered_map<uint32_t, FolderRecordInfo> folderRecords_;
+  std::vector<ScanLogRecord> folderEntries_;
   std::vector<std::pair<uint32_t, FolderNode>> chain_;
   std::vector<MftRun> runScratch_;
   std::unique_ptr<CScanLog> log_;

@@ -7,8 +7,8 @@ namespace {
 
 bool IsPowerOfTwo(uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
-constexpr uint32_t kAttributeHeaderBytes = 0x18;      // type .. resident value offset
-constexpr uint32_t kNonResidentHeaderBytes = 0x40;    // .. initialized size
+constexpr uint32_t kAttributeHeaderBytes = 0x18;    // type .. resident value offset
+constexpr uint32_t kNonResidentHeaderBytes = 0x40;  // .. initialized size
 constexpr uint32_t kFileNameNameOffset = 0x42;
 
 }  // namespace
@@ -126,9 +126,7 @@ bool ApplyFixups(std::span<uint8_t> record) {
   return true;
 }
 
-std::span<const uint8_t> NtfsAttribute::Name() const {
-  return bytes.Span(bytes.U16(0x0A), size_t{bytes.U8(0x09)} * 2);
-}
+std::span<const uint8_t> NtfsAttribute::Name() const { return bytes.Span(bytes.U16(0x0A), size_t{bytes.U8(0x09)} * 2); }
 
 std::span<const uint8_t> NtfsAttribute::Value() const {
   if (nonResident) return {};

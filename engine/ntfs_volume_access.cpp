@@ -51,8 +51,8 @@ bool ReadNonResidentList(const NtfsVolumeAccess& volume, const NtfsAttribute& li
     const uint64_t first = volume.partitionFirstSector + e.firstCluster * volume.sectorsPerCluster;
     for (uint64_t offset = 0; offset < extentBytes && done < size; offset += volume.bytesPerSector) {
       uint32_t read = 0;
-      if (ReadSectors(1, *volume.device, sector.data(), first + offset / volume.bytesPerSector,
-                      volume.bytesPerSector, read) != kSuccess)
+      if (ReadSectors(1, *volume.device, sector.data(), first + offset / volume.bytesPerSector, volume.bytesPerSector,
+                      read) != kSuccess)
         return false;
       const uint64_t take = std::min<uint64_t>(volume.bytesPerSector, size - done);
       std::copy_n(sector.begin(), take, out.begin() + static_cast<ptrdiff_t>(done));
@@ -64,8 +64,8 @@ bool ReadNonResidentList(const NtfsVolumeAccess& volume, const NtfsAttribute& li
 
 // Follows the entries of an attribute list that name extents of `type` and
 // appends their runs in order. Returns true when at least one extent was found.
-bool FollowAttributeList(const NtfsVolumeAccess& volume, std::span<const uint8_t> baseRecord,
-                         const NtfsAttribute& list, uint32_t type, AttributeRuns& out) {
+bool FollowAttributeList(const NtfsVolumeAccess& volume, std::span<const uint8_t> baseRecord, const NtfsAttribute& list,
+                         uint32_t type, AttributeRuns& out) {
   std::vector<uint8_t> stored;
   std::span<const uint8_t> listBytes;
   if (list.nonResident) {
@@ -209,9 +209,9 @@ ResultCode ReadMftRecordByNumber(const NtfsVolumeAccess& volume, uint64_t record
     if (!MapMftSector(volume, first + filled, absolute, contiguous)) return kNtfsNotFileRecord;
     const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(contiguous, volume.sectorsPerRecord - filled));
     uint32_t read = 0;
-    if (ResultCode rc = ReadSectors(static_cast<int32_t>(take), *volume.device,
-                                    record.data() + size_t{filled} * volume.bytesPerSector, absolute,
-                                    volume.bytesPerSector, read);
+    if (ResultCode rc =
+            ReadSectors(static_cast<int32_t>(take), *volume.device,
+                        record.data() + size_t{filled} * volume.bytesPerSector, absolute, volume.bytesPerSector, read);
         rc != kSuccess)
       return rc;
     filled += take;

@@ -244,12 +244,14 @@ ResultCode CProfessionalFatRecovery::OnDirectoryStart(std::span<const uint8_t> s
 
   std::optional<GeometryIndex> geometry = GeometryFor(cluster, s);
   if (!geometry) {
+    const size_t known = geometries_.size();
     LearnFrom(cluster, s);
     geometry = GeometryFor(cluster, s);
+    // Waiting files fit none of the geometries known when they were found.
+    if (geometries_.size() > known) PlacePendingExactly(static_cast<GeometryIndex>(known));
   }
   if (geometry) {
     ++geometryVotes_[*geometry];
-    PlacePendingExactly();
     currentRun_ = ClusterRun{*geometry, cluster, s};
   } else {
     currentRun_.reset();
@@ -461,10 +463,10 @@ void CProfessionalFatRecovery::EnterAncestors(uint32_t directory, std::optional<
       sector = folder->second.record.LocationSector;
     } else {
       if (!geometry) return;
-      const ClusterHead& head = HeadOf(cluster, *geometry);
+      const ClusterHead head = HeadOf(cluster, *geometry);
       if (!head.readable || !head.directory) return;
       parent = head.parent;
-      sector = geometries_[*geometry].ClusterSector(cluster).value_or(sector);
+      sector = geometries_[*geometry].ClusterSector(parent).value_or(sector);
     }
     if (parent == cluster) return;
     cluster = parent;
@@ -479,8 +481,7 @@ bool CProfessionalFatRecovery::ReadSector(uint64_t sector) {
   return ReadDeviceSectors(sector, 1, sectorBuffer_.data(), read) == kSuccess && read == 1;
 }
 
-const CProfessionalFatRecovery::ClusterHead& CProfessionalFatRecovery::HeadOf(uint32_t cluster,
-                                                                              GeometryIndex geometry) {
+CProfessionalFatRecovery::ClusterHead CProfessionalFatRecovery::HeadOf(uint32_t cluster, GeometryIndex geometry) {
   auto [it, added] = heads_.try_emplace(CacheKey(geometry, cluster));
   if (!added) return it->second;
   ClusterHead& head = it->second;
@@ -505,7 +506,7 @@ uint32_t CProfessionalFatRecovery::Depth(uint32_t cluster, GeometryIndex geometr
     if (std::find(depthVisited_.begin(), depthVisited_.end(), current) != depthVisited_.end()) break;
     depthVisited_.push_back(current);
     ++depth;
-    const ClusterHead& head = HeadOf(current, geometry);
+    const ClusterHead head = HeadOf(current, geometry);
     if (!head.readable || !head.directory || head.parent == current) break;
     current = head.parent;
   }
@@ -519,7 +520,7 @@ uint32_t CProfessionalFatRecovery::GuessDirectoryCluster(uint16_t low, GeometryI
     if (candidate < 2) continue;
     const std::optional<uint64_t> sector = geometries_[geometry].ClusterSector(candidate);
     if (!sector || *sector >= device_.totalSectors) break;
-    const ClusterHead& head = HeadOf(candidate, geometry);
+    const ClusterHead head = HeadOf(candidate, geometry);
     if (!head.readable) break;
     if (head.directory) return candidate;
   }
@@ -567,9 +568,9 @@ void CProfessionalFatRecovery::DropWrittenPending() {
   std::erase_if(pendingFiles_, [](const PendingFile& p) { return p.written; });
 }
 
-void CProfessionalFatRecovery::PlacePendingExactly() {
+void CProfessionalFatRecovery::PlacePendingExactly(GeometryIndex from) {
   if (pendingFiles_.empty()) return;
-  for (GeometryIndex g = 0; g < geometries_.size(); ++g) {
+  for (GeometryIndex g = from; g < geometries_.size(); ++g) {
     for (PendingFile& pending : pendingFiles_) {
       if (pending.written) continue;
       const std::optional<uint64_t> first = geometries_[g].ClusterSector(pending.record.RecordNumber);
@@ -633,7 +634,7 @@ ResultCode CProfessionalFatRecovery::FinishFatWalk() {
   currentRun_.reset();
 
   // Files first: placing them enters the folders above them.
-  PlacePendingExactly();
+  PlacePendingExactly(0);
   PlacePendingNearest();
   WriteFolders();
   folderTable_.clear();
@@ -643,6 +644,11 @@ ResultCode CProfessionalFatRecovery::FinishFatWalk() {
 }
 
 void CProfessionalFatRecovery::WriteFolders() {
+  // Folder entries found after their files may lead further up than the walks
+  // made when those files were logged: complete the chains first.
+  std::vector<std::pair<uint32_t, Ancestor>> entered(ancestorTable_.begin(), ancestorTable_.end());
+  for (const auto& [cluster, ancestor] : entered) EnterAncestors(cluster, ancestor.geometry, ancestor.sector);
+
   for (const auto& [cluster, ancestor] : ancestorTable_) {
     if (std::binary_search(writtenFolders_.begin(), writtenFolders_.end(), cluster)) continue;
     ScanLogRecord record;
@@ -660,7 +666,7 @@ void CProfessionalFatRecovery::WriteFolders() {
       geometry = ancestor.geometry;
       if (!geometry) geometry = GeometryHolding(cluster, ancestor.sector);
       if (!geometry) continue;
-      const ClusterHead& head = HeadOf(cluster, *geometry);
+      const ClusterHead head = HeadOf(cluster, *geometry);
       if (head.readable && head.directory && head.parent != cluster) parent = head.parent;
       record.VolumeLetter = sourceId_;
       record.EngineCode = kEngineProFat;

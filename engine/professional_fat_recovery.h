@@ -22,7 +22,11 @@
 // sectors fix the cluster size and the sector of cluster 2). Files met before
 // any geometry fits wait until one does; folders are written at the end, with
 // "LostFolder<cluster>" for directories whose own entry was never found. A
-// file's data is read as consecutive clusters from its first cluster.
+// sector that is no subdirectory start is placed by the geometry that placed
+// the most subdirectory starts (after a format with other sizes the boot
+// sector describes the new volume, not the old directories); until some
+// geometry has placed one, such sectors are kept for FinishFatWalk. A file's
+// data is read as consecutive clusters from its first cluster.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +80,9 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   // A sector that begins a subdirectory ("." then ".."), at absolute sector s.
   // May learn a geometry and write files that were waiting for one. Returns 0.
   ResultCode OnDirectoryStart(std::span<const uint8_t> sector, uint64_t s);
-  // Any other directory-looking sector. Returns 0.
+  // Any other directory-looking sector: the rest of a long name cut off at the
+  // end of an earlier sector, a later sector of the cluster being walked, a
+  // cluster start under a geometry, or else kept until FinishFatWalk. Returns 0.
   ResultCode OnDirectorySector(std::span<const uint8_t> sector, uint64_t s);
   // Places what the walk kept (sectors, waiting files), writes the folders and
   // lost folders, and flushes the log. Returns 0.
@@ -194,14 +200,16 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   void ParseKeptSector(uint64_t s, std::span<const uint8_t> bytes, std::optional<ClusterRun>& lastPlaced);
 
   // Pending files.
-  void PlacePendingExactly();
+  // Writes the waiting files whose directory start a geometry (from `from`
+  // on) puts exactly where it was found.
+  void PlacePendingExactly(GeometryIndex from);
   void PlacePendingNearest();
   void WritePending(PendingFile& pending, GeometryIndex geometry);
   void DropWrittenPending();
   void WriteFolders();
 
   // Reads under a geometry.
-  const ClusterHead& HeadOf(uint32_t cluster, GeometryIndex geometry);
+  ClusterHead HeadOf(uint32_t cluster, GeometryIndex geometry);
   uint32_t Depth(uint32_t cluster, GeometryIndex geometry);
   bool ReadSector(uint64_t sector);  // into sectorBuffer_
   uint32_t GuessDirectoryCluster(uint16_t low, GeometryIndex geometry);

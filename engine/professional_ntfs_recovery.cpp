@@ -63,6 +63,15 @@ ResultCode FirstDataRuns(std::span<const uint8_t> record, std::vector<MftRun>& r
   return kNtfsAttributeNotFound;
 }
 
+// Whether a repaired record is an MFT's own record: record 0, named "$MFT".
+bool IsMftRecord(std::span<const uint8_t> record) {
+  const MftRecordView view(record);
+  MftFileSummary summary;
+  return !view.IsDirectory() && view.HasRecordNumber() && view.RecordNumber() == 0 &&
+         SummarizeFileRecord(record, summary) == RecordParse::Ok && summary.hasFileName &&
+         IsMftName(summary.fileName.name);
+}
+
 uint64_t NodeKey(uint32_t volume, uint32_t record, bool stale) {
   return (uint64_t{volume} << 33) | (uint64_t{stale} << 32) | record;
 }
@@ -72,7 +81,10 @@ uint64_t FolderRecordKey(uint32_t volume, uint32_t record) { return (uint64_t{vo
 }  // namespace
 
 CProfessionalNtfsRecovery::CProfessionalNtfsRecovery()
-    : record_(kMaxRecordBytes), folderRecord_(kMaxRecordBytes), itemRecord_(kMaxRecordBytes) {}
+    : record_(kMaxRecordBytes), folderRecord_(kMaxRecordBytes), itemRecord_(kMaxRecordBytes), sector_(512) {
+  // Until a source is opened every read finds an empty device.
+  volumes_.Reset(&device_, bytesPerSector_, 0);
+}
 
 CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
   if (log_) log_->CloseLog();
@@ -83,7 +95,6 @@ CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
 ResultCode CProfessionalNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                                                     uint16_t sourceId) {
   if (ResultCode rc = OpenDriveHandle(driveNumber, bootDevice_); rc != kSuccess) return openResult_ = rc;
-  driveNumber_ = driveNumber;
   sourceId_ = sourceId;
   bytesPerSector_ = GetDriveSectorSize(bootDevice_);
   partitionFirstSector_ = firstSector;
@@ -131,7 +142,9 @@ ResultCode CProfessionalNtfsRecovery::FinishOpen(std::span<const uint8_t> firstB
   const uint64_t mftSector = partitionFirstSector_ + offset;
   std::span<uint8_t> record;
   std::vector<MftRun> runs;
-  if (ReadRecordAt(mftSector, itemRecord_, record) != kSuccess || FirstDataRuns(record, runs) != kSuccess) return kSuccess;
+  if (ReadRecordAt(mftSector, itemRecord_, record) != kSuccess || !IsMftRecord(record) ||
+      FirstDataRuns(record, runs) != kSuccess)
+    return kSuccess;
   volumes_.AddMft(mftSector, runs, spc, static_cast<uint32_t>(record.size()));
   return kSuccess;
 }
@@ -185,8 +198,8 @@ ResultCode CProfessionalNtfsRecovery::PrepareRecord(std::span<const uint8_t> byt
 ResultCode CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<uint8_t>& buffer,
                                                    std::span<uint8_t>& record) {
   if (sector >= device_.totalSectors) return kInvalidParameter;
-  const uint64_t count = std::min<uint64_t>(std::max<uint32_t>(1, kMaxRecordBytes / bytesPerSector_),
-                                            device_.totalSectors - sector);
+  const uint64_t count =
+      std::min<uint64_t>(std::max<uint32_t>(1, kMaxRecordBytes / bytesPerSector_), device_.totalSectors - sector);
   buffer.resize(std::max<size_t>(buffer.size(), count * bytesPerSector_));
   uint32_t read = 0;
   ResultCode rc = ReadSectors(static_cast<int32_t>(count), device_, buffer.data(), sector, bytesPerSector_, read);
@@ -194,8 +207,8 @@ ResultCode CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<
   return PrepareRecord(std::span<const uint8_t>(buffer.data(), size_t{read} * bytesPerSector_), buffer, record);
 }
 
-ResultCode CProfessionalNtfsRecovery::ProcessFoundRecord(std::span<const uint8_t> record, uint64_t sector,
-                                                         int32_t pass, uint32_t recordNumber) {
+ResultCode CProfessionalNtfsRecovery::ProcessFoundRecord(std::span<const uint8_t> record, uint64_t sector, int32_t pass,
+                                                         uint32_t recordNumber) {
   if (pass == 1) return ProcessFolderRecord(record, sector, recordNumber);
   if (pass != 0 || !log_) return kInvalidParameter;
   ByteReader header(record);
@@ -216,6 +229,18 @@ void CProfessionalNtfsRecovery::RememberMft(std::span<const uint8_t> record, uin
   else
     spc = static_cast<uint32_t>(sectorsPerCluster_);
   volumes_.AddMft(sector, runs, spc, static_cast<uint32_t>(record.size()));
+}
+
+// The first record of a volume whose MFT is not known yet: where its number
+// puts record 0 of a contiguous MFT, a "$MFT" record makes the layout known.
+// So a record met before its MFT's own record (the walk continued a stopped
+// scan, or the MFT's first run lies behind a later one) is still placed on
+// its volume. Each volume is looked at once.
+void CProfessionalNtfsRecovery::LookForMftRecord(const FoundNtfsVolume& volume) {
+  if (volume.mft.mftRuns.empty() || !probedVolumes_.insert(volume.id).second) return;
+  std::span<uint8_t> record;
+  if (ReadRecordAt(volume.mft.mftFirstSector, itemRecord_, record) != kSuccess || !IsMftRecord(record)) return;
+  RememberMft(record, volume.mft.mftFirstSector);
 }
 
 uint32_t CProfessionalNtfsRecovery::ClusterBytesFor(uint32_t sectorsPerCluster) const {
@@ -240,6 +265,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessFile(std::span<uint8_t> record, uin
   const uint32_t learned = LearnSectorsPerCluster(record, bytesPerSector_);
   if (learned != 0) sectorsPerCluster_ = static_cast<int32_t>(learned);
   const FoundNtfsVolume& volume = volumes_.Locate(number, sector, static_cast<uint32_t>(record.size()));
+  if (!volume.mftKnown) LookForMftRecord(volume);
   bool system = false;
   const FolderRef parent =
       ResolveFolder(volume, summary.fileName.parentRecord, summary.fileName.parentSequence, system);
@@ -251,7 +277,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessFile(std::span<uint8_t> record, uin
   entry.IsFolder = 0;
   entry.Intact = 1;
   entry.ItemId = number;
-  const uint32_t spc = learned != 0                     ? learned
+  const uint32_t spc = learned != 0                    ? learned
                        : volume.sectorsPerCluster != 0 ? volume.sectorsPerCluster
                                                        : static_cast<uint32_t>(sectorsPerCluster_);
   entry.ClusterBytes = ClusterBytesFor(spc);
@@ -358,8 +384,8 @@ size_t CProfessionalNtfsRecovery::NodeFor(const FoundNtfsVolume& volume, uint32_
 // any real one, is cut and its top listed in the root, so the folders always
 // form a tree. `system` is set for a file below $Extend.
 CProfessionalNtfsRecovery::FolderRef CProfessionalNtfsRecovery::ResolveFolder(const FoundNtfsVolume& volume,
-                                                                              uint32_t parent,
-                                                                              uint16_t parentSequence, bool& system) {
+                                                                              uint32_t parent, uint16_t parentSequence,
+                                                                              bool& system) {
   system = false;
   chain_.clear();
   FolderRef anchor;  // where the chain hangs: the root unless found otherwise
@@ -419,7 +445,7 @@ void CProfessionalNtfsRecovery::WriteFolder(FolderNode& node, const MftFileSumma
   entry.DataAreaSector = 0;
   const FoundNtfsVolume* volume = volumes_.ById(node.volume);
   const uint32_t spc = volume != nullptr && volume->sectorsPerCluster != 0 ? volume->sectorsPerCluster
-                                                                            : static_cast<uint32_t>(sectorsPerCluster_);
+                                                                           : static_cast<uint32_t>(sectorsPerCluster_);
   entry.ClusterBytes = ClusterBytesFor(spc);
   FolderKey key = MakeFolderKey(0, kNtfsRootRecord);
   if (summary == nullptr) {
@@ -448,6 +474,12 @@ ResultCode CProfessionalNtfsRecovery::ProcessFolderRecord(std::span<const uint8_
   if (it == folderAtSector_.end() || nodes_[it->second].record != recordNumber) return kInvalidParameter;
   FolderNode& node = nodes_[it->second];
   if (node.written) return kSuccess;
+  return WriteFolderFromRecord(node, bytes);
+}
+
+// Writes a queued folder from its record, or as a lost folder when the record
+// is no longer a sound directory record of that number.
+ResultCode CProfessionalNtfsRecovery::WriteFolderFromRecord(FolderNode& node, std::span<const uint8_t> bytes) {
   std::span<uint8_t> record;
   if (ResultCode rc = PrepareRecord(bytes, record_, record); rc != kSuccess) {
     WriteFolder(node, nullptr);
@@ -457,7 +489,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessFolderRecord(std::span<const uint8_
   MftFileSummary summary;
   const bool folder = SummarizeFileRecord(record, summary) == RecordParse::Ok && view.IsDirectory() &&
                       summary.hasFileName && view.BaseRecord() == 0 &&
-                      (!view.HasRecordNumber() || view.RecordNumber() == recordNumber);
+                      (!view.HasRecordNumber() || view.RecordNumber() == node.record);
   WriteFolder(node, folder ? &summary : nullptr);
   return kSuccess;
 }
@@ -473,7 +505,7 @@ ResultCode CProfessionalNtfsRecovery::ProcessPendingFolders() {
       std::span<uint8_t> record(folderRecord_.data(), volume->mft.recordSize);
       const ResultCode rc = ReadMftRecordByNumber(volume->mft, node.record, record);
       if (rc == kSuccess)
-        ProcessFoundRecord(record, node.sector, 1, node.record);
+        WriteFolderFromRecord(node, record);
       else if (first == kSuccess && rc > 0)
         first = rc;
     }
@@ -494,13 +526,13 @@ ResultCode CProfessionalNtfsRecovery::StartLog(const std::string& logName) {
   folderAtSector_.clear();
   folderRecords_.clear();
   logFolders_.clear();
+  probedVolumes_.clear();
   nextFolderId_ = 0xC0000000u;
   if (log_) log_->CloseLog();
   log_ = std::make_unique<CScanLog>();
   if (searchProgress_) log_->SetQueryProgress(searchProgress_);
-  const std::string name = logName.empty()
-                               ? MakeLogName(kProNtfsLogPrefix, static_cast<int64_t>(partitionFirstSector_))
-                               : logName;
+  const std::string name =
+      logName.empty() ? MakeLogName(kProNtfsLogPrefix, static_cast<int64_t>(partitionFirstSector_)) : logName;
   if (ResultCode rc = log_->OpenLog(name); rc != kSuccess) {
     log_.reset();
     return rc;
@@ -548,9 +580,7 @@ ResultCode CProfessionalNtfsRecovery::QueryFolderPath(const ScanLogRecord& recor
   return log_->GetFolderPath(record, path);
 }
 
-ResultCode CProfessionalNtfsRecovery::FindFreeRun(uint64_t& /*sector*/, uint64_t& /*sectorCount*/) {
-  return kSuccess;
-}
+ResultCode CProfessionalNtfsRecovery::FindFreeRun(uint64_t& /*sector*/, uint64_t& /*sectorCount*/) { return kSuccess; }
 
 ResultCode CProfessionalNtfsRecovery::LoadAllocationBitmap() { return kSuccess; }
 
@@ -582,8 +612,8 @@ ResultCode CProfessionalNtfsRecovery::DataStartSector(const ScanLogRecord& recor
   if (record.ClusterBytes == 0 || record.ClusterBytes == kNoClusterSize || record.ClusterBytes % bytesPerSector_ != 0)
     return kInvalidParameter;
   uint64_t offset = 0;
-  if (__builtin_mul_overflow(static_cast<uint64_t>(runs.front().lcnDelta), uint64_t{record.ClusterBytes / bytesPerSector_},
-                             &offset))
+  if (__builtin_mul_overflow(static_cast<uint64_t>(runs.front().lcnDelta),
+                             uint64_t{record.ClusterBytes / bytesPerSector_}, &offset))
     return kInvalidParameter;
   sector = record.PartitionStart + offset;
   return kSuccess;
@@ -717,8 +747,7 @@ ResultCode CProfessionalNtfsRecovery::ReadItemData(const ScanLogRecord& record, 
   if (!extension.empty()) {
     if (ListContains(kOfficeArchiveList, extension)) target = JoinBelow(ScanLogRoot(), record.NameView());
     if (ListContains(kPictureList, extension)) target = ScanLogRoot() + "/tmp.jpg";
-    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension))
-      target = ScanLogRoot() + "/tmp.avi";
+    if (ListContains(kAudioList, extension) || ListContains(kVideoList, extension)) target = ScanLogRoot() + "/tmp.avi";
   }
   auto report = [&](ResultCode code) {
     if (progress) progress(100, code);

@@ -8,6 +8,14 @@
 // writes everything into its own scan log. Files are copied out through the
 // location each log record carries, so no MFT is needed afterwards.
 //
+// A volume is known by its MFT: the boot sector (when the source still has
+// one) and every "$MFT" record met give an MFT's runs, cluster size and so
+// the volume's first sector. A record of an MFT not known yet makes the
+// engine look for a "$MFT" record where the record's number puts record 0;
+// failing that, its MFT is taken as contiguous up to the record and its
+// volume as starting at the scanned partition's first sector. Folders are
+// kept apart per volume, so two volumes on one source do not mix.
+//
 // How the deep scan drives it, on one thread:
 //   1. OpenImage / OpenPartition, SetCallbacks;
 //   2. StartLog("") for a new scan, or StartLog(name) to continue the log of
@@ -26,6 +34,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/ntfs_found_volumes.h"
@@ -51,8 +60,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // sectors). When the source still begins with an NTFS boot sector, its MFT
   // is known from the start. Returns the result of opening the device.
   ResultCode OpenImage(const std::string& imagePath, uint16_t sourceId) override;
-  ResultCode OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
-                           uint16_t sourceId) override;
+  ResultCode OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t sourceId) override;
   ResultCode SetCallbacks(ProgressCallback progress, FileProgressCallback fileProgress, int32_t scale) override;
   // Does nothing: the deep scan drives this engine through the entry points below.
   ResultCode Scan(const std::string& logName) override;
@@ -63,8 +71,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   uint64_t GetRecordCount() override;
   // 87 when no log is open.
   ResultCode QueryFolderPath(const ScanLogRecord& record, std::string& path) override;
-  ResultCode RecoverItem(const ScanLogRecord& record, const std::string& destination,
-                         int32_t rootSeparators) override;
+  ResultCode RecoverItem(const ScanLogRecord& record, const std::string& destination, int32_t rootSeparators) override;
   // Not used for this engine: returns 0 and changes nothing.
   ResultCode FindFreeRun(uint64_t& sector, uint64_t& sectorCount) override;
   // Stores the callback for the log; 87 when no log is open.
@@ -72,8 +79,8 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   ResultCode QueryCategory(const std::string& filter, std::vector<ScanLogRecord>& out) override;
   // Not used for this engine: returns 0.
   ResultCode LoadAllocationBitmap() override;
-  ResultCode ReadItemData(const ScanLogRecord& record, std::string& tempPath, std::span<uint8_t> buffer,
-                          uint32_t& size, ReadProgressCallback progress) override;
+  ResultCode ReadItemData(const ScanLogRecord& record, std::string& tempPath, std::span<uint8_t> buffer, uint32_t& size,
+                          ReadProgressCallback progress) override;
 
   // ---- Entry points of the deep scan ----
 
@@ -112,8 +119,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // record holds fewer bytes than its size, no log is open, pass is neither 0
   // nor 1, or (pass 1) no folder is queued for that record at that sector.
   // Nothing is written to the log for a record refused in pass 0.
-  ResultCode ProcessFoundRecord(std::span<const uint8_t> record, uint64_t sector, int32_t pass,
-                                uint32_t recordNumber);
+  ResultCode ProcessFoundRecord(std::span<const uint8_t> record, uint64_t sector, int32_t pass, uint32_t recordNumber);
 
   // Writes every queued folder (each once, in the order they were first met)
   // and flushes the log. A folder whose record cannot be read is written as a
@@ -157,14 +163,14 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   };
   // A folder of the log.
   struct FolderNode {
-    uint32_t id = 0;         // its ItemId and the low half of its contents' key
-    uint32_t volume = 0;     // FoundNtfsVolume::id
-    uint32_t record = 0;     // its MFT record number
-    bool lost = false;       // written as "LostFolder<record>" in the root
-    bool written = false;    // in the log already
+    uint32_t id = 0;                    // its ItemId and the low half of its contents' key
+    uint32_t volume = 0;                // FoundNtfsVolume::id
+    uint32_t record = 0;                // its MFT record number
+    bool lost = false;                  // written as "LostFolder<record>" in the root
+    bool written = false;               // in the log already
     uint32_t linkId = kNtfsRootRecord;  // the folder it is listed in
-    uint32_t depth = 1;      // depth of its contents' key
-    uint64_t sector = 0;     // where its record begins
+    uint32_t depth = 1;                 // depth of its contents' key
+    uint64_t sector = 0;                // where its record begins
   };
   using ChunkSink = std::function<ResultCode(std::span<const uint8_t>)>;
   using PercentCallback = std::function<int32_t(int32_t percent)>;
@@ -173,8 +179,10 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   ResultCode PrepareRecord(std::span<const uint8_t> bytes, std::vector<uint8_t>& dest, std::span<uint8_t>& record);
   ResultCode ReadRecordAt(uint64_t sector, std::vector<uint8_t>& buffer, std::span<uint8_t>& record);
   void RememberMft(std::span<const uint8_t> record, uint64_t sector);
+  void LookForMftRecord(const FoundNtfsVolume& volume);
   ResultCode ProcessFile(std::span<uint8_t> record, uint64_t sector);
   ResultCode ProcessFolderRecord(std::span<const uint8_t> bytes, uint64_t sector, uint32_t recordNumber);
+  ResultCode WriteFolderFromRecord(FolderNode& node, std::span<const uint8_t> bytes);
   FolderRef ResolveFolder(const FoundNtfsVolume& volume, uint32_t parent, uint16_t parentSequence, bool& system);
   const FolderRecordInfo& FolderRecord(const FoundNtfsVolume& volume, uint32_t record);
   size_t NodeFor(const FoundNtfsVolume& volume, uint32_t record, bool stale, bool lost, uint64_t sector);
@@ -192,7 +200,6 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   DiskDevice bootDevice_;
   DiskDevice device_;
   ResultCode openResult_ = kInvalidHandle;
-  int32_t driveNumber_ = -1;
   uint64_t partitionFirstSector_ = 0;
   uint64_t partitionSectorCount_ = 0;
   uint16_t sourceId_ = 0;
@@ -208,13 +215,14 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   std::vector<MftRun> runs_;           // runs of the record being taken
 
   std::vector<FolderNode> nodes_;
-  std::unordered_map<uint64_t, size_t> nodeIndex_;           // (volume, stale, record) -> node
-  std::unordered_map<uint32_t, size_t> nodeById_;            // folder id -> node
-  std::unordered_map<uint64_t, size_t> folderAtSector_;      // sector of a folder's record -> node
+  std::unordered_map<uint64_t, size_t> nodeIndex_;                // (volume, stale, record) -> node
+  std::unordered_map<uint32_t, size_t> nodeById_;                 // folder id -> node
+  std::unordered_map<uint64_t, size_t> folderAtSector_;           // sector of a folder's record -> node
   std::unordered_map<uint64_t, FolderRecordInfo> folderRecords_;  // (volume, record) -> info
-  std::unordered_map<uint32_t, uint32_t> logFolders_;        // folders of a continued log: id -> depth
-  std::vector<size_t> pendingFolders_;                        // nodes to write, in order of first sight
-  std::vector<std::pair<uint32_t, FolderRecordInfo>> chain_;  // scratch of ResolveFolder
+  std::unordered_map<uint32_t, uint32_t> logFolders_;             // folders of a continued log: id -> depth
+  std::unordered_set<uint32_t> probedVolumes_;                    // volumes whose record 0 was looked for
+  std::vector<size_t> pendingFolders_;                            // nodes to write, in order of first sight
+  std::vector<std::pair<uint32_t, FolderRecordInfo>> chain_;      // scratch of ResolveFolder
   uint32_t nextFolderId_ = 0xC0000000u;
 
   std::unique_ptr<CScanLog> log_;

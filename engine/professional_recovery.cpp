@@ -1,6 +1,7 @@
 #include "engine/professional_recovery.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <new>
 
 #include "engine/byte_reader.h"
@@ -49,7 +50,7 @@ ResultCode CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16
   partitionFirstSector_ = 0;
   openResult_ = OpenImageFile(imagePath, device_);
   if (openResult_ != kSuccess) return openResult_;
-  partitionSectorCount_ = device_.totalSectors;
+  partitionSectorCount_ = sourceSectorCount_ = device_.totalSectors;
   Classify();
 
   resume_ = lookUpHistory_ && CScanHistory::Instance().FindImageScan(imagePath, resumeState_) == 1;
@@ -65,7 +66,7 @@ ResultCode CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t fi
   resume_ = false;
   device_ = DiskDevice{};
   partitionFirstSector_ = firstSector;
-  partitionSectorCount_ = sectorCount;
+  partitionSectorCount_ = sourceSectorCount_ = sectorCount;
   openResult_ = OpenPhysicalDrive(driveNumber, device_);
   if (openResult_ != kSuccess) return openResult_;
   sectorSize_ = GetDriveSectorSize(device_);
@@ -151,9 +152,19 @@ void CProfessionalRecovery::DiscardEarlierScan() {
 
 ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FileProgressCallback fileProgress,
                                                int32_t scale) {
-  progress_ = progress;
-  fileProgress_ = fileProgress;
-  fileScale_ = scale;
+  // Carving reports while a size rule reads ahead of the walk; the bar of the
+  // walk never moves back when the walk then reports its own position.
+  progress_ = nullptr;
+  if (progress) {
+    progress_ = [this, progress](int32_t percent, int32_t share, int32_t secondsLeft, uint64_t done, uint64_t total,
+                                 uint64_t files) {
+      if (share == kWalkScale) {
+        percent = std::max(percent, walkPercent_);
+        walkPercent_ = percent;
+      }
+      return progress(percent, share, secondsLeft, done, total, files);
+    };
+  }
   // The shares apply to the scan's bar; a file being written still ends at 100 %.
   FileProgressCallback files;
   if (fileProgress) {
@@ -161,10 +172,11 @@ ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FilePr
       return fileProgress(percent, scale, error, path);
     };
   }
+  deletedProgress_ = progress;
   if (deleted_) deleted_->SetCallbacks(progress, files, kDeletedPhaseScale);
-  fat_->SetCallbacks(progress, files, kWalkScale);
-  ntfs_->SetCallbacks(progress, files, kWalkScale);
-  carving_->SetCallbacks(progress, files, kWalkScale);
+  fat_->SetCallbacks(progress_, files, kWalkScale);
+  ntfs_->SetCallbacks(progress_, files, kWalkScale);
+  carving_->SetCallbacks(progress_, files, kWalkScale);
   return kSuccess;
 }
 
@@ -172,6 +184,14 @@ ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FilePr
 
 ResultCode CProfessionalRecovery::Scan(const std::string&) {
   if (openResult_ != kSuccess) return openResult_;
+  try {
+    return RunScan();
+  } catch (const std::bad_alloc&) {
+    return kNotEnoughMemory;
+  }
+}
+
+ResultCode CProfessionalRecovery::RunScan() {
   CScanHistory& history = CScanHistory::Instance();
   const bool resuming = resume_;
   resume_ = false;
@@ -183,8 +203,9 @@ ResultCode CProfessionalRecovery::Scan(const std::string&) {
   ResultCode result = kSuccess;
   bool deletedPhaseFailed = false;
 
+  walkPercent_ = 0;
   if (deleted_) {
-    deleted_->SetCallbacks(progress_, nullptr, kDeletedPhaseScale);
+    deleted_->SetCallbacks(deletedProgress_, nullptr, kDeletedPhaseScale);
     // An ext volume's engine knows no free space: its whole partition is walked.
     walk.freeOnly = (kind_ == FileSystemKind::Ntfs || kind_ == FileSystemKind::Fat) &&
                     deleted_->LoadAllocationBitmap() == kSuccess;
@@ -198,6 +219,8 @@ ResultCode CProfessionalRecovery::Scan(const std::string&) {
     StartWalkLogs(resuming);
     fat_->PrepareFatWalk();
     if (kind_ == FileSystemKind::Unknown) AddPartitionGeometries();
+    Replay(replay_);
+    replay_ = {};
     carving_->ClearTransportStreamRanges();
     PlanWalk(walk, resuming);
     result = RunWalk(walk);
@@ -205,6 +228,7 @@ ResultCode CProfessionalRecovery::Scan(const std::string&) {
     fat_->FinishFatWalk();
     ntfs_->ProcessPendingFolders();
     carving_->FlushLog();
+    SaveWalkList(walk.position.runLength == 0);
     if (progress_ && result == kSuccess) progress_(100, 100, 0, 0, 0, 0);
   }
   lastPosition_ = walk.position;
@@ -215,7 +239,7 @@ ResultCode CProfessionalRecovery::Scan(const std::string&) {
     history.DropScanNumber();
   } else {
     // A path the history cannot store only costs the chance to resume.
-    history.RememberScan(mountPoint_, driveNumber_, partitionFirstSector_, partitionSectorCount_, walk.position,
+    history.RememberScan(mountPoint_, driveNumber_, partitionFirstSector_, sourceSectorCount_, walk.position,
                          scanFolder_, imagePath_);
   }
   return result;
@@ -224,10 +248,26 @@ ResultCode CProfessionalRecovery::Scan(const std::string&) {
 ResultCode CProfessionalRecovery::StartWalkLogs(bool resuming) {
   CScanHistory& history = CScanHistory::Instance();
   std::string carvingLog, fatLog, ntfsLog;
+  offered_.clear();
+  replay_.clear();
   if (resuming) {
     history.FindLogFile(kCarvingLogPrefix, carvingLog, scanFolder_);
     history.FindLogFile(kProFatLogPrefix, fatLog, scanFolder_);
     history.FindLogFile(kProNtfsLogPrefix, ntfsLog, scanFolder_);
+    // An unfinished walk is taken up by giving the formatted-volume engines
+    // its earlier sectors again, into new logs that replace those written when
+    // it stopped.
+    const WalkPosition& at = resumeState_.walk;
+    if (at.runLength != 0 && LoadWalkList(partitionFirstSector_ + at.runStart + at.offsetInRun, replay_)) {
+      for (std::string* log : {&fatLog, &ntfsLog}) {
+        if (log->empty()) continue;
+        for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
+          std::error_code ignored;
+          std::filesystem::remove(scanFolder_ + "/" + *log + suffix, ignored);
+        }
+        log->clear();
+      }
+    }
   }
   if (!resuming) {
     if (imagePath_.empty())
@@ -245,6 +285,63 @@ ResultCode CProfessionalRecovery::StartWalkLogs(bool resuming) {
   carving_->SetSectorSize(sectorSize_);
   fat_->StartFatLog(fatLog);
   return ntfs_->StartLog(ntfsLog);
+}
+
+std::string CProfessionalRecovery::WalkListPath() const {
+  return scanFolder_ + (scanFolder_.ends_with('/') ? "" : "/") + ".Walk_" + std::to_string(partitionFirstSector_);
+}
+
+// The list is 64-bit little-endian sector numbers in walk order.
+bool CProfessionalRecovery::LoadWalkList(uint64_t below, std::vector<uint64_t>& sectors) const {
+  FileHandle file;
+  if (OpenFile(WalkListPath(), OpenMode::ReadOnly, file) != kSuccess) return false;
+  uint64_t size = 0;
+  if (file.Size(size) != kSuccess) return false;
+  std::vector<uint8_t> bytes(static_cast<size_t>(size / 8 * 8));
+  size_t got = 0;
+  if (!bytes.empty() && (ReadFully(file, bytes.data(), bytes.size(), got) != kSuccess || got != bytes.size()))
+    return false;
+  const ByteReader r(bytes);
+  uint64_t last = 0;
+  for (size_t offset = 0; offset < bytes.size(); offset += 8) {
+    const uint64_t sector = r.U64(offset);
+    // Only what lies before the saved position, in ascending order.
+    if (sector >= below || (!sectors.empty() && sector <= last)) break;
+    sectors.push_back(sector);
+    last = sector;
+  }
+  return true;
+}
+
+void CProfessionalRecovery::SaveWalkList(bool walkEnded) {
+  const std::string path = WalkListPath();
+  std::error_code ignored;
+  if (walkEnded) {
+    // A finished walk is resumed by reopening its logs alone.
+    std::filesystem::remove(path, ignored);
+    return;
+  }
+  std::vector<uint8_t> bytes(offered_.size() * 8);
+  for (size_t i = 0; i < offered_.size(); ++i)
+    for (int b = 0; b < 8; ++b) bytes[i * 8 + b] = static_cast<uint8_t>(offered_[i] >> (8 * b));
+  const std::string temporary = path + ".tmp";
+  FileHandle file;
+  if (OpenFile(temporary, OpenMode::CreateAlways, file) != kSuccess) return;
+  const bool written = bytes.empty() || WriteAll(file, bytes.data(), bytes.size()) == kSuccess;
+  file.Close();
+  if (written)
+    std::filesystem::rename(temporary, path, ignored);
+  else
+    std::filesystem::remove(temporary, ignored);
+}
+
+void CProfessionalRecovery::Replay(const std::vector<uint64_t>& sectors) {
+  std::vector<uint8_t> sector(sectorSize_);
+  for (const uint64_t s : sectors) {
+    uint32_t read = 0;
+    if (ReadSectors(1, device_, sector.data(), s, sectorSize_, read) != kSuccess) continue;
+    OfferToFileSystems(sector, 0, 1, s);
+  }
 }
 
 void CProfessionalRecovery::AddPartitionGeometries() {
@@ -307,8 +404,8 @@ ResultCode CProfessionalRecovery::RunWalk(Walk& walk) {
       uint32_t read = 0;
       ReadSectors(static_cast<int32_t>(n), device_, block_.data(), first, sectorSize_, read);
 
-      // A block that cannot be read at all is passed over; a short read is
-      // processed as far as it goes and the walk goes on after it.
+      // A block that cannot be read is passed over; of a short read only the
+      // sectors that arrived are looked at, and the rest of the block is passed over.
       uint64_t advance = n;
       ResultCode stopped = kSuccess;
       uint64_t filesFound = GetRecordCount();
@@ -318,8 +415,9 @@ ResultCode CProfessionalRecovery::RunWalk(Walk& walk) {
                                  filesFound, advance);
         } catch (const std::bad_alloc&) {
           // Out of memory while the engines took this block: it is passed over.
-          advance = read;
+          advance = n;
         }
+        if (stopped == kSuccess) advance = std::max<uint64_t>(advance, n);
       }
       const uint64_t left = p.runLength - p.offsetInRun;
       p.offsetInRun += advance;
@@ -375,13 +473,7 @@ ResultCode CProfessionalRecovery::ProcessBlock(std::span<const uint8_t> block, u
     const std::span<const uint8_t> sector = block.subspan(static_cast<size_t>(i) * ss, ss);
     const uint64_t s = firstSector + i;
     uint64_t consumed = 1;
-    if (const uint32_t recordSize = CProfessionalNtfsRecovery::FoundRecordSize(sector, ss); recordSize != 0) {
-      if (!IsDirectoryRecord(sector)) OfferRecord(block, static_cast<uint32_t>(i), count, recordSize, s);
-    } else if (CProfessionalFatRecovery::IsDirectoryStartSector(sector)) {
-      fat_->OnDirectoryStart(sector, s);
-    } else if (CProfessionalFatRecovery::IsFatDirectorySector(sector)) {
-      fat_->OnDirectorySector(sector, s);
-    } else {
+    if (!OfferToFileSystems(block, static_cast<uint32_t>(i), count, s)) {
       const ResultCode rc = carving_->CarveSector(ss, sector, s, walk.position.sectorsDone, walk.total,
                                                   walk.secondsLeft, device_, consumed, filesFound);
       if (rc == kScanStopCode) {
@@ -394,6 +486,24 @@ ResultCode CProfessionalRecovery::ProcessBlock(std::span<const uint8_t> block, u
   }
   advance = i;  // beyond `count` when a carved file reaches past the block
   return kSuccess;
+}
+
+bool CProfessionalRecovery::OfferToFileSystems(std::span<const uint8_t> block, uint32_t index, uint32_t count,
+                                               uint64_t sector) {
+  const std::span<const uint8_t> data = block.subspan(size_t{index} * sectorSize_, sectorSize_);
+  if (const uint32_t recordSize = CProfessionalNtfsRecovery::FoundRecordSize(data, sectorSize_); recordSize != 0) {
+    // Directories are passed over: their files' records name them as parents.
+    if (IsDirectoryRecord(data)) return true;
+    OfferRecord(block, index, count, recordSize, sector);
+  } else if (CProfessionalFatRecovery::IsDirectoryStartSector(data)) {
+    fat_->OnDirectoryStart(data, sector);
+  } else if (CProfessionalFatRecovery::IsFatDirectorySector(data)) {
+    fat_->OnDirectorySector(data, sector);
+  } else {
+    return false;
+  }
+  offered_.push_back(sector);
+  return true;
 }
 
 void CProfessionalRecovery::OfferRecord(std::span<const uint8_t> block, uint32_t index, uint32_t count,
@@ -482,7 +592,6 @@ ResultCode CProfessionalRecovery::RecoverItem(const ScanLogRecord& record, const
 }
 
 ResultCode CProfessionalRecovery::SetSearchProgress(SearchProgressCallback callback) {
-  searchProgress_ = callback;
   if (deleted_) deleted_->SetSearchProgress(callback);
   fat_->SetSearchProgress(callback);
   ntfs_->SetSearchProgress(callback);

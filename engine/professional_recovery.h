@@ -6,7 +6,11 @@
 // A deep scan is remembered in the scan history with the position its walk
 // reached, so a stopped scan of an unchanged source can be resumed: the logs
 // of the earlier scan folder are reopened and the walk goes on where it
-// stopped.
+// stopped. The formatted-volume engines decide much only when their walk ends
+// (which geometry places a folder, which records form a volume), so the
+// sectors they were given are listed in the scan folder (".Walk_<first
+// sector>"); a resumed walk gives those sectors to them again, into new logs,
+// before it goes on, and ends with what an uninterrupted walk would find.
 #pragma once
 
 #include <chrono>
@@ -127,6 +131,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
     std::chrono::steady_clock::time_point lastEstimate;
   };
 
+  ResultCode RunScan();
   void OpenEngines(const std::string& imagePath);
   ResultCode ReopenLogs(const std::string& folder);
   void Classify();
@@ -143,8 +148,16 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   // sector whose carving was interrupted.
   ResultCode ProcessBlock(std::span<const uint8_t> block, uint32_t count, uint64_t firstSector, const Walk& walk,
                           uint64_t& filesFound, uint64_t& advance);
+  // Hands sector `index` of `block` to the NTFS or FAT engine when it is an MFT
+  // record or a directory sector; false when it is neither (carving's turn).
+  bool OfferToFileSystems(std::span<const uint8_t> block, uint32_t index, uint32_t count, uint64_t sector);
   void OfferRecord(std::span<const uint8_t> block, uint32_t index, uint32_t count, uint32_t recordSize,
                    uint64_t sector);
+  // The list of sectors given to the formatted-volume engines.
+  std::string WalkListPath() const;
+  bool LoadWalkList(uint64_t below, std::vector<uint64_t>& sectors) const;
+  void SaveWalkList(bool walkEnded);
+  void Replay(const std::vector<uint64_t>& sectors);
   void Estimate(Walk& walk);
   // The first sector of the data of a file-system engine's record; false when
   // it has none that a carved file could share.
@@ -161,7 +174,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   uint16_t sourceId_ = 0;
   int32_t driveNumber_ = -1;
   uint64_t partitionFirstSector_ = 0;
-  uint64_t partitionSectorCount_ = 0;
+  uint64_t partitionSectorCount_ = 0;  // what the walk covers: no more than the drive holds
+  uint64_t sourceSectorCount_ = 0;     // as given: the history knows the source by it
   uint32_t sectorSize_ = 512;
   std::string imagePath_;   // empty for a partition
   std::string mountPoint_;  // of a partition, for the history's free-space check
@@ -173,11 +187,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   std::unique_ptr<CProfessionalNtfsRecovery> ntfs_;
   std::unique_ptr<CFileTypeRecovery> carving_;
 
-  // Callbacks.
-  ProgressCallback progress_;
-  FileProgressCallback fileProgress_;
-  int32_t fileScale_ = 100;
-  SearchProgressCallback searchProgress_;
+  ProgressCallback progress_;         // of the walk's engines, never moving back
+  ProgressCallback deletedProgress_;  // as registered
+  int32_t walkPercent_ = 0;
 
   // History.
   bool lookUpHistory_ = true;  // false while a scan folder is reopened
@@ -187,6 +199,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   WalkPosition lastPosition_;
   uint64_t walkTotal_ = 0;
 
+  std::vector<uint64_t> offered_;  // sectors given to the formatted-volume engines, in walk order
+  std::vector<uint64_t> replay_;   // of the earlier part of a resumed walk
   std::vector<uint8_t> block_;   // one block of the walk
   std::vector<uint8_t> record_;  // an MFT record that crosses the end of a block
 };

@@ -29,8 +29,8 @@ std::unique_ptr<IFileRecoveryParse> MakeEngine(FileSystemKind kind, ScanMode mod
   }
   switch (kind) {
     case FileSystemKind::Ext: return std::make_unique<CFastExtRecovery>();
-    case FileSystemKind::Ntfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::Fat: return std::make_unique<CFastFatRecovery>();
+    case FileSystemKind::Ntfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::Unknown: break;
   }
   return nullptr;

@@ -71,6 +71,7 @@ TEST(FatDirectorySector, AcceptsEntriesAndRejectsLookAlikes) {
        false},
       {"an empty first entry", SectorOf({}), false},
       {"data after the end mark", tail, false},
+      {"a single OEM letter in a short name", SectorOf({ShortEntry("GRO\xE1" "ED~1BIN", 0x20, 10, 3)}), true},
       {"a lower-case short name", SectorOf({ShortEntry("a       TXT", 0x20, 10, 3)}), false},
       {"a blank inside a name", SectorOf({ShortEntry("A B     TXT", 0x20, 10, 3)}), false},
       {"a live file dated 1985", [] {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -374,6 +375,35 @@ TEST_F(LostVolume, RecoveryFailuresAreReportedPerFile) {
       EXPECT_EQ(reports[0], std::make_pair(out, c.expected));
     }
   }
+}
+
+TEST_F(LostVolume, AResumedWalkAddsToItsLogWithoutWritingFoldersAgain) {
+  scenario = MakeScenario(dir / "lost.img", Split::LongNameGoesOn);
+  const uint64_t stop = SectorOfCluster(110) + 1;  // cancelled inside folder 110
+  std::string logName;
+  {
+    CProfessionalFatRecovery first;
+    ASSERT_EQ(first.OpenImage(scenario.image, 7), kSuccess);
+    ASSERT_EQ(first.StartFatLog(""), kSuccess);
+    ASSERT_EQ(first.PrepareFatWalk(), kSuccess);
+    test::WalkSectors(first, scenario.image, 0, stop);
+    ASSERT_EQ(first.FinishFatWalk(), kSuccess);
+    logName = std::filesystem::path(first.Log()->MainPath()).filename().string();
+  }
+  ASSERT_EQ(engine.OpenImage(scenario.image, 7), kSuccess);
+  ASSERT_EQ(engine.StartFatLog(logName), kSuccess);
+  ASSERT_EQ(engine.PrepareFatWalk(), kSuccess);
+  test::WalkSectors(engine, scenario.image, stop, UINT64_MAX);
+  ASSERT_EQ(engine.FinishFatWalk(), kSuccess);
+  List(nullptr, 0, "/");  // fails on a folder listed twice
+
+  EXPECT_TRUE(records.contains("/LostFolder100/a.txt"));
+  EXPECT_TRUE(records.contains("/LostFolder130/LostFolder120/c.dat"));
+  // The rest of folder 110 went on after the cut; its long name's start did not.
+  size_t inFolder110 = 0;
+  for (const auto& [path, r] : records)
+    if (path.starts_with("/LostFolder100/Unterordner/") && !r.IsFolderRecord()) ++inFolder110;
+  EXPECT_EQ(inFolder110, 13u);
 }
 
 class SplitName : public LostVolume, public ::testing::WithParamInterface<Split> {};

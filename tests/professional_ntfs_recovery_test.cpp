@@ -4,6 +4,8 @@
 // (also moved within the source, and without its "$MFT" record), and on
 // synthetic volumes for damaged records, folder chains, two volumes on one
 // source, cluster sizes and a continued log.
+#include "engine/professional_ntfs_recovery.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -15,7 +17,6 @@
 #include <sstream>
 
 #include "engine/ntfs_cluster_size.h"
-#include "engine/professional_ntfs_recovery.h"
 #include "results/scan_history.h"
 #include "results/scan_log.h"
 #include "support/data_dir.h"
@@ -26,9 +27,7 @@ namespace selvane {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FileNameSpec;
 using test::MftRecordBuilder;
-using test::RunSpec;
 
 constexpr uint16_t kDir = 0x0003;
 constexpr uint16_t kDeletedDir = 0x0002;
@@ -42,16 +41,18 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
   return bytes;
 }
 
-// Hands every sector of the image that begins an MFT record to the engine, as
+// Hands every sector of a volume that begins an MFT record to the engine, as
 // the deep scan does: in 64 KiB blocks, a record that crosses the end of a
-// block read again on its own; then the queued folders.
-void DeepWalk(CProfessionalNtfsRecovery& engine, const std::vector<uint8_t>& image) {
+// block read again on its own; then the queued folders. The volume's first
+// sector is `firstSector` of the source.
+void DeepWalk(CProfessionalNtfsRecovery& engine, const std::vector<uint8_t>& image, uint32_t sectorSize = kSector,
+              uint64_t firstSector = 0) {
   constexpr size_t kBlock = 65536;
   for (size_t block = 0; block < image.size(); block += kBlock) {
     const size_t end = std::min(block + kBlock, image.size());
-    for (size_t at = block; at + kSector <= end; at += kSector) {
-      const std::span<const uint8_t> sector(image.data() + at, kSector);
-      const uint32_t size = CProfessionalNtfsRecovery::FoundRecordSize(sector, kSector);
+    for (size_t at = block; at + sectorSize <= end; at += sectorSize) {
+      const std::span<const uint8_t> sector(image.data() + at, sectorSize);
+      const uint32_t size = CProfessionalNtfsRecovery::FoundRecordSize(sector, sectorSize);
       if (size == 0) continue;
       std::vector<uint8_t> again;
       std::span<const uint8_t> record(image.data() + at, size);
@@ -60,7 +61,7 @@ void DeepWalk(CProfessionalNtfsRecovery& engine, const std::vector<uint8_t>& ima
                      image.begin() + static_cast<ptrdiff_t>(std::min(at + 8192, image.size())));
         record = again;
       }
-      engine.ProcessFoundRecord(record, at / kSector, 0, 0);
+      engine.ProcessFoundRecord(record, firstSector + at / sectorSize, 0, 0);
     }
   }
   EXPECT_EQ(engine.ProcessPendingFolders(), kSuccess);
@@ -152,6 +153,31 @@ class DeepScanTest : public testing::Test {
     test::WriteFile(path, bytes);
     return path;
   }
+  // Every file of the manifest is listed once under its old folders and
+  // comes back byte for byte (unless its clusters were reused); nothing else
+  // is listed, in particular none of NTFS's own files.
+  void ExpectEveryFile(const Manifest& manifest) {
+    std::set<std::string> expected;
+    for (const ManifestEntry& e : manifest.entries) {
+      const std::string path = ListedPath(manifest, e.path);
+      expected.insert(path);
+      ASSERT_EQ(tree_.count(path), 1u) << path;
+      const ScanLogRecord& record = tree_.at(path);
+      EXPECT_EQ(record.EngineCode, kEngineProNtfs);
+      EXPECT_EQ(record.VolumeLetter, 7);
+      EXPECT_EQ(record.FileSize, e.size) << path;
+      std::string folder;
+      EXPECT_EQ(engine_.QueryFolderPath(record, folder), kSuccess);
+      EXPECT_EQ(folder, FolderOf(path));
+      if (e.state != "deleted-reused") {
+        EXPECT_EQ(test::Sha256OfFile(Recover(record)), e.sha256) << path;
+      }
+    }
+    std::set<std::string> files;
+    for (const auto& [path, record] : tree_)
+      if (!record.IsFolderRecord()) files.insert(path);
+    EXPECT_EQ(files, expected);
+  }
   // Recovers a listed item into a fresh path and gives that path.
   std::string Recover(const ScanLogRecord& record) {
     const std::string out = scratch_ / ("out" + std::to_string(++outputs_));
@@ -171,9 +197,7 @@ class DeepScanTest : public testing::Test {
 
 class FixtureDeepScan : public DeepScanTest, public testing::WithParamInterface<const char*> {};
 
-// Every file of the volume, in use or deleted, is listed once under its old
-// folders and comes back byte for byte (unless its clusters were reused);
-// nothing else is listed, in particular none of NTFS's own files.
+// Every file of the volume, in use or deleted, is found with its folders.
 TEST_P(FixtureDeepScan, ListsEveryFileUnderItsFoldersAndRecoversIt) {
   const std::string image = test::Fixture(std::string(GetParam()) + ".img");
   if (image.empty()) GTEST_SKIP() << GetParam() << ".img is not in the build tree";
@@ -181,30 +205,34 @@ TEST_P(FixtureDeepScan, ListsEveryFileUnderItsFoldersAndRecoversIt) {
   ASSERT_FALSE(manifest.entries.empty());
   Scan(image);
 
-  std::set<std::string> expected;
-  for (const ManifestEntry& e : manifest.entries) {
-    const std::string path = ListedPath(manifest, e.path);
-    expected.insert(path);
-    ASSERT_EQ(tree_.count(path), 1u) << path;
-    const ScanLogRecord& record = tree_.at(path);
-    EXPECT_EQ(record.EngineCode, kEngineProNtfs);
-    EXPECT_EQ(record.VolumeLetter, 7);
-    EXPECT_EQ(record.FileSize, e.size) << path;
-    std::string folder;
-    EXPECT_EQ(engine_.QueryFolderPath(record, folder), kSuccess);
-    EXPECT_EQ(folder, FolderOf(path));
-    if (e.state != "deleted-reused") {
-      EXPECT_EQ(test::Sha256OfFile(Recover(record)), e.sha256) << path;
-    }
-  }
-  std::set<std::string> files;
-  for (const auto& [path, record] : tree_)
-    if (!record.IsFolderRecord()) files.insert(path);
-  EXPECT_EQ(files, expected);
+  ExpectEveryFile(manifest);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, FixtureDeepScan, testing::Values("ntfs", "ntfs-4k", "ntfs-as-fat32"),
                          [](const auto& info) { return std::regex_replace(info.param, std::regex("-"), "_"); });
+
+// A partition on a drive of 4 KiB sectors: sectors, records and clusters are
+// all counted in the drive's sectors.
+TEST_F(DeepScanTest, PartitionOnADriveOf4KiBSectors) {
+  const std::string fixture = test::Fixture("ntfs-4k.img");
+  if (fixture.empty()) GTEST_SKIP() << "ntfs-4k.img is not in the build tree";
+  constexpr uint64_t kFirst = 3;
+  std::vector<uint8_t> disk(kFirst * 4096, 0);
+  image_ = test::ReadFile(fixture);
+  disk.insert(disk.end(), image_.begin(), image_.end());
+  const std::string drive = Write(disk, "disk.img");
+  test::FakeSysfs sysfs(scratch_.path() / "root");
+  sysfs.AddDisk("sdb", drive, disk.size() / 512, 4096, true, "usb1/1-1");
+
+  ASSERT_EQ(engine_.OpenPartition(0, kFirst, image_.size() / 4096, 7), kSuccess);
+  EXPECT_EQ(engine_.BytesPerSector(), 4096u);
+  ASSERT_EQ(engine_.KnownMfts().size(), 1u) << "the boot sector names the MFT";
+  EXPECT_EQ(engine_.KnownMfts()[0]->partitionStart, kFirst);
+  ASSERT_EQ(engine_.StartLog(""), kSuccess);
+  DeepWalk(engine_, image_, 4096, kFirst);
+  tree_ = ListTree(engine_);
+  ExpectEveryFile(ReadManifest(test::Fixture("ntfs-4k.manifest")));
+}
 
 // The formatted volume, moved 1 MiB into the source (as when a new partition
 // begins elsewhere than the old one) or without its "$MFT" record.
@@ -336,11 +364,11 @@ TEST_P(SyntheticDeepScan, RebuildsTheFoldersAboveTheFilesFound) {
   v.Put(v.Record(39, kDeleted).FileName({.name = u"gone.bin"}).ResidentData({'x'}));
 
   Scan(Write(GetParam() ? v.bytes() : v.Formatted()));
-  EXPECT_EQ(Paths(tree_), (std::set<std::string>{
-                              "Docs/", "Docs/a.bin", "Old/", "Old/Sub/", "Old/Sub/b.txt", "LostFolder24/",
-                              "LostFolder24/c.txt", "New/", "New/d.txt", "Loop2/", "Loop2/Loop1/",
-                              "Loop2/Loop1/e.txt", "LostFolder27/", "LostFolder27/f.txt", "LostFolder28/",
-                              "LostFolder28/g.txt", "plain.txt", "gone.bin"}));
+  EXPECT_EQ(Paths(tree_),
+            (std::set<std::string>{"Docs/", "Docs/a.bin", "Old/", "Old/Sub/", "Old/Sub/b.txt", "LostFolder24/",
+                                   "LostFolder24/c.txt", "New/", "New/d.txt", "Loop2/", "Loop2/Loop1/",
+                                   "Loop2/Loop1/e.txt", "LostFolder27/", "LostFolder27/f.txt", "LostFolder28/",
+                                   "LostFolder28/g.txt", "plain.txt", "gone.bin"}));
   std::string folder;
   EXPECT_EQ(engine_.QueryFolderPath(tree_.at("Loop2/Loop1/e.txt"), folder), kSuccess);
   EXPECT_EQ(folder, "Loop2/Loop1/");
@@ -419,6 +447,18 @@ TEST_F(DeepScanTest, RefusesDamagedRecords) {
 
 TEST_F(DeepScanTest, EntryPointsNeedALog) {
   SyntheticVolume v;
+  {
+    // Never opened: a log can be started, but nothing can be read.
+    CProfessionalNtfsRecovery unopened;
+    ASSERT_EQ(unopened.StartLog(""), kSuccess);
+    auto orphan =
+        v.Record(40, kFile).FileName({.parent = 20, .name = u"x.bin"}).NonResidentData({{1, 90}}, 100).Build();
+    EXPECT_EQ(unopened.ProcessFoundRecord(orphan, 100, 0, 0), kSuccess);
+    EXPECT_EQ(unopened.ProcessPendingFolders(), kSuccess);
+    EXPECT_EQ(Paths(ListTree(unopened)), (std::set<std::string>{"LostFolder20/", "LostFolder20/x.bin"}));
+    std::vector<MftRun> runs;
+    EXPECT_NE(unopened.GetMftRunsAt(100, runs), kSuccess);
+  }
   ASSERT_EQ(engine_.OpenImage(Write(v.Formatted()), 1), kSuccess);
   const auto record = v.Record(40, kFile).FileName({.name = u"x.txt"}).ResidentData({'x'}).Build();
   EXPECT_EQ(engine_.ProcessFoundRecord(record, 100, 0, 0), kInvalidParameter);
@@ -438,10 +478,12 @@ TEST_F(DeepScanTest, KeepsTwoVolumesApart) {
   SyntheticVolume first(2, 512), second(4, 512);
   const uint64_t d = SyntheticVolume::kData;
   first.Put(first.Record(20, kDir).FileName({.name = u"Alpha"}));
-  first.Put(first.Record(30, kFile).FileName({.parent = 20, .name = u"a.bin"}).NonResidentData({{2, int64_t(d)}}, 2048));
+  first.Put(
+      first.Record(30, kFile).FileName({.parent = 20, .name = u"a.bin"}).NonResidentData({{2, int64_t(d)}}, 2048));
   first.PutData(d, Pattern(2048, 3));
   second.Put(second.Record(20, kDir).FileName({.name = u"Beta"}));
-  second.Put(second.Record(30, kFile).FileName({.parent = 20, .name = u"b.bin"}).NonResidentData({{2, int64_t(d)}}, 4096));
+  second.Put(
+      second.Record(30, kFile).FileName({.parent = 20, .name = u"b.bin"}).NonResidentData({{2, int64_t(d)}}, 4096));
   second.PutData(d, Pattern(4096, 5));
   auto source = first.Formatted();
   const uint64_t secondStart = source.size() / kSector;
@@ -461,6 +503,28 @@ TEST_F(DeepScanTest, KeepsTwoVolumesApart) {
   EXPECT_EQ(folder, "Beta/");
 }
 
+// A file met before its volume's "$MFT" record (here: the only record handed
+// over) is placed through the record 0 that its number points to.
+TEST_F(DeepScanTest, FileBeforeItsMftRecordFindsTheVolumeStart) {
+  constexpr uint64_t kShift = 100;
+  SyntheticVolume v;
+  const uint64_t d = SyntheticVolume::kData;
+  v.Put(v.Record(30, kDeleted).FileName({.name = u"a.bin"}).NonResidentData({{2, int64_t(d)}}, 2000));
+  v.PutData(d, Pattern(2000, 8));
+  std::vector<uint8_t> source(kShift * kSector, 0);
+  const auto volume = v.Formatted();
+  source.insert(source.end(), volume.begin(), volume.end());
+  Open(Write(source));
+  const uint64_t at = kShift + v.SectorOf(30);
+  ASSERT_EQ(engine_.ProcessFoundRecord(std::span<const uint8_t>(source).subspan(at * kSector, 1024), at, 0, 0),
+            kSuccess);
+  ASSERT_EQ(engine_.ProcessPendingFolders(), kSuccess);
+  tree_ = ListTree(engine_);
+  ASSERT_EQ(Paths(tree_), std::set<std::string>{"a.bin"});
+  EXPECT_EQ(tree_.at("a.bin").PartitionStart, kShift);
+  EXPECT_EQ(test::ReadFile(Recover(tree_.at("a.bin"))), Pattern(2000, 8));
+}
+
 // A stopped deep scan continues its log: files found then join the folders
 // the log already holds.
 TEST_F(DeepScanTest, ContinuedLogKeepsItsFolders) {
@@ -470,9 +534,7 @@ TEST_F(DeepScanTest, ContinuedLogKeepsItsFolders) {
   v.Put(v.Record(31, kFile).FileName({.parent = 20, .name = u"b.txt"}).ResidentData({'b'}));
   const std::string source = Write(v.Formatted());
   const auto bytes = v.Formatted();
-  auto recordAt = [&](uint32_t n) {
-    return std::span<const uint8_t>(bytes).subspan(v.SectorOf(n) * kSector, 1024);
-  };
+  auto recordAt = [&](uint32_t n) { return std::span<const uint8_t>(bytes).subspan(v.SectorOf(n) * kSector, 1024); };
   Open(source);
   ASSERT_EQ(engine_.ProcessFoundRecord(recordAt(30), v.SectorOf(30), 0, 0), kSuccess);
   ASSERT_EQ(engine_.ProcessPendingFolders(), kSuccess);
@@ -498,9 +560,9 @@ TEST(NtfsClusterSize, GuessedFromTheVolumeSize) {
   };
   constexpr uint64_t MiB = 1 << 20;
   const Case cases[] = {
-      {512, 4 * MiB, 8},     {512, 7 * MiB, 8},       {512, 100 * MiB, 1},     {512, 512 * MiB, 1},
-      {512, 1024 * MiB, 2},  {512, 2048 * MiB, 4},    {512, 100 * 1024 * MiB, 8}, {4096, 1024 * MiB, 1},
-      {4096, 16 * 1024 * MiB, 4},
+      {512, 4 * MiB, 8},          {512, 7 * MiB, 8},     {512, 100 * MiB, 1},
+      {512, 512 * MiB, 1},        {512, 1024 * MiB, 2},  {512, 2048 * MiB, 4},
+      {512, 100 * 1024 * MiB, 8}, {4096, 1024 * MiB, 1}, {4096, 16 * 1024 * MiB, 4},
   };
   for (const Case& c : cases)
     EXPECT_EQ(GuessNtfsSectorsPerCluster(c.bytesPerSector, c.bytes / c.bytesPerSector), c.expected)

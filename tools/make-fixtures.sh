@@ -17,7 +17,9 @@ fi
 [ "$(id -u)" = 0 ] || echo "warning: not root; mounting NTFS images with ntfs-3g may fail" >&2
 
 "$here/fixtures/make-fat.sh"
+"$here/fixtures/make-fat-formatted.sh"
 "$here/fixtures/make-ntfs.sh"
+"$here/fixtures/make-ntfs-formatted-fat.sh"
 "$here/fixtures/make-misc.sh"
 "$here/fixtures/make-disk-mbr.sh"
 "$here/check-fixtures.sh"

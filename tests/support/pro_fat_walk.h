@@ -14,18 +14,16 @@
 
 namespace selvane::test {
 
-inline void WalkImageLikeTheCoordinator(CProfessionalFatRecovery& engine, const std::string& image,
-                                        uint16_t sourceId = 7) {
-  ASSERT_EQ(engine.OpenImage(image, sourceId), kSuccess);
-  ASSERT_EQ(engine.StartFatLog(""), kSuccess);
-  ASSERT_EQ(engine.PrepareFatWalk(), kSuccess);
+// Offers the sectors [first, end) of the image (end clipped to its size).
+inline void WalkSectors(CProfessionalFatRecovery& engine, const std::string& image, uint64_t first, uint64_t end) {
   DiskDevice device;
   ASSERT_EQ(OpenImageFile(image, device), kSuccess);
   const uint32_t sectorSize = engine.BytesPerSector();
   const uint64_t perBlock = 65536 / sectorSize;
+  end = std::min(end, device.totalSectors);
   std::vector<uint8_t> block(65536);
-  for (uint64_t at = 0; at < device.totalSectors; at += perBlock) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(perBlock, device.totalSectors - at));
+  for (uint64_t at = first; at < end; at += perBlock) {
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(perBlock, end - at));
     uint32_t read = 0;
     ReadSectors(static_cast<int32_t>(n), device, block.data(), at, sectorSize, read);
     for (uint32_t i = 0; i < read; ++i) {
@@ -36,6 +34,15 @@ inline void WalkImageLikeTheCoordinator(CProfessionalFatRecovery& engine, const 
         engine.OnDirectorySector(sector, at + i);
     }
   }
+}
+
+// A whole walk: log, boot sector, every sector, finish.
+inline void WalkImageLikeTheCoordinator(CProfessionalFatRecovery& engine, const std::string& image,
+                                        uint16_t sourceId = 7) {
+  ASSERT_EQ(engine.OpenImage(image, sourceId), kSuccess);
+  ASSERT_EQ(engine.StartFatLog(""), kSuccess);
+  ASSERT_EQ(engine.PrepareFatWalk(), kSuccess);
+  WalkSectors(engine, image, 0, UINT64_MAX);
   ASSERT_EQ(engine.FinishFatWalk(), kSuccess);
 }
 
