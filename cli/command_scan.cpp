@@ -71,7 +71,8 @@ int RunScan(const std::vector<std::string>& args) {
   if (!ParseArguments(args, {"--json", "--resume", "--restart", "--quiet"}, {"--mode", "--partition"}, parsed, error))
     return UsageError("scan", error);
   if (parsed.positional.size() != 1) return UsageError("scan", "expected exactly one SOURCE");
-  if (!ParseScanMode(parsed.Option("--mode").value_or("deep"), mode)) return UsageError("scan", "--mode is deep or fast");
+  if (!ParseScanMode(parsed.Option("--mode").value_or("deep"), mode))
+    return UsageError("scan", "--mode is deep or fast");
   if (!ParseResumeChoice(parsed, resume, error) || !ParsePartition(parsed, partition, error))
     return UsageError("scan", error);
 

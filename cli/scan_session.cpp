@@ -11,8 +11,10 @@
 #include "cli/interrupt.h"
 #include "engine/professional_recovery.h"
 #include "engine/recovery_factory.h"
+#include "platform/drive_registry.h"
 #include "platform/file_handle.h"
 #include "results/scan_history.h"
+#include "storage/disk_device.h"
 #include "storage/image_drives.h"
 
 namespace selvane::cli {
@@ -148,9 +150,18 @@ ScanSession::Status ScanSession::Run(const std::string& source, const std::vecto
         history.DropScanNumber();
         history.SaveHistory();
       }
-      display_.Message(command_ + ": " + target.label + ": " +
-                       (mode == ScanMode::Fast ? "no NTFS or FAT file system found (or it cannot be read)"
-                                               : "it cannot be read"));
+      // Why: the device the engines open (a partition's whole drive) may be
+      // out of reach even when the partition's own node was not.
+      DiskDevice device;
+      const std::string opened = target.image ? target.imagePath : DriveNodePath(target.driveNumber);
+      const ResultCode rc = target.image ? OpenImageFile(target.imagePath, device)
+                                         : OpenDriveHandle(target.driveNumber, device);
+      if (rc != kSuccess)
+        display_.Message(command_ + ": " + OpenErrorText(opened.empty() ? target.label : opened, rc));
+      else
+        display_.Message(command_ + ": " + target.label + ": " +
+                         (mode == ScanMode::Fast ? "no NTFS or FAT file system found (or it cannot be read)"
+                                                 : "it cannot be read"));
       continue;
     }
     ++opened;

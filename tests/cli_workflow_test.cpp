@@ -90,6 +90,12 @@ TEST(Demo, RecoversEverythingOnTheSampleDiskIntoTheWorkingFolder) {
   const auto again = RunSelvane({"demo"}, cd + Env(dir / "data"));
   EXPECT_EQ(again.exitCode, 2);
   EXPECT_NE(again.err.find("not empty"), std::string::npos) << again.err;
+
+  // A scan that is no longer wanted goes with its logs.
+  EXPECT_EQ(RunSelvane({"scans", "--remove", "1"}, Env(dir / "data")).exitCode, 0);
+  EXPECT_EQ(RunSelvane({"scans"}, Env(dir / "data")).exitCode, 1);
+  EXPECT_EQ(RunSelvane({"list", "--scan", "1"}, Env(dir / "data")).exitCode, 2);
+  EXPECT_FALSE(fs::exists(dir / "data/ScanLog/1"));
 }
 
 TEST_F(DemoScan, ListAndRecoverWorkFromTheScanWithoutScanningAgain) {
