@@ -99,11 +99,12 @@ int RunDemo(const std::vector<std::string>& args) {
   const auto scans = session.Scans();
   if (!scans.empty()) {
     const unsigned long long number = scans.front().number;
+    const char* program = ProgramName().c_str();
     std::printf("\nThe scan is kept as scan %llu. Try:\n"
-                "  selvane list --scan %llu --category photo\n"
-                "  selvane recover --scan %llu --to demo-documents --type pdf,doc --keep-paths\n"
-                "  selvane --help\n",
-                number, number, number);
+                "  %s list --scan %llu --category photo\n"
+                "  %s recover --scan %llu --to demo-documents --type pdf,doc --keep-paths\n"
+                "  %s --help\n",
+                number, program, number, program, number, program);
   }
   std::fflush(stdout);
   return code;

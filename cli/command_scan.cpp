@@ -114,9 +114,10 @@ int RunScan(const std::vector<std::string>& args) {
     }
     for (const ScanDescriptor& scan : session.Scans())
       if (scan.files > 0) {
-        std::printf("List the files with \"selvane list --scan %llu\"; recover them with \"selvane recover --scan %llu "
-                    "--to DIR\".\n",
-                    static_cast<unsigned long long>(scan.number), static_cast<unsigned long long>(scan.number));
+        std::printf("List the files with \"%s list --scan %llu\"; recover them with \"%s recover --scan %llu --to "
+                    "DIR\".\n",
+                    ProgramName().c_str(), static_cast<unsigned long long>(scan.number), ProgramName().c_str(),
+                    static_cast<unsigned long long>(scan.number));
         break;
       }
   }

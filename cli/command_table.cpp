@@ -19,6 +19,19 @@ const std::vector<Command>& AllCommands() {
   return commands;
 }
 
+namespace {
+std::string& StoredProgramName() {
+  static std::string name = "selvane";
+  return name;
+}
+}  // namespace
+
+const std::string& ProgramName() { return StoredProgramName(); }
+
+void SetProgramName(const char* argv0) {
+  if (argv0 != nullptr && std::string(argv0).find('/') != std::string::npos) StoredProgramName() = argv0;
+}
+
 int UsageError(const char* command, const std::string& message) {
   std::fprintf(stderr, "selvane %s: %s\n", command, message.c_str());
   for (const Command& c : AllCommands()) {

@@ -23,6 +23,11 @@ struct Command {
 // Every command in the order the overview lists them.
 const std::vector<Command>& AllCommands();
 
+// The program as the user started it, for commands to suggest: "selvane",
+// or the path typed ("./build/selvane") when it was not found on the PATH.
+const std::string& ProgramName();
+void SetProgramName(const char* argv0);
+
 // Prints "selvane COMMAND: message" and the command's usage line to stderr;
 // returns kExitUsage.
 int UsageError(const char* command, const std::string& message);

@@ -42,6 +42,7 @@ void PrintOverview(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  selvane::cli::SetProgramName(argc > 0 ? argv[0] : nullptr);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     PrintOverview(stderr);

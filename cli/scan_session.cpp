@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "engine/professional_recovery.h"
 #include "engine/recovery_factory.h"
@@ -130,7 +131,8 @@ ScanSession::Status ScanSession::Run(const std::string& source, const std::vecto
       break;
     }
     Scanned scanned;
-    scanned.descriptor.source = source;
+    // Files by their absolute path: the scan is listed and reopened from anywhere.
+    scanned.descriptor.source = target.imagePath.empty() ? source : target.imagePath;
     scanned.descriptor.target = target;
     scanned.descriptor.mode = mode;
     scanned.descriptor.started = NowIso();
@@ -279,6 +281,13 @@ bool ScanSession::Reopen(const ScanDescriptor& scan, std::string& error) {
     display_.Message(command_ + ": warning: " + target.label + " changed since " + name +
                      " was made; files written to it since may have overwritten what was found");
 
+  if (scan.state != "finished" && scan.mode == ScanMode::Professional)
+    display_.Message(command_ + ": " + name + " was stopped before its end; \"" + ProgramName() + " scan " +
+                     scan.source +
+                     (scan.target.partition != 0 && !scan.target.imagePath.empty()
+                          ? " --partition " + std::to_string(scan.target.partition)
+                          : std::string()) +
+                     " --resume\" finds the rest");
   ResultCode rc = kSuccess;
   scanned.engine =
       target.image ? ReopenScanOfImage(target.imagePath, target.sourceId, scan.mode, scan.folder, rc)
