@@ -7,9 +7,9 @@
 #include "engine/fast_ntfs_recovery.h"
 #include "engine/file_system_probes.h"
 #include "engine/professional_recovery.h"
-#include "storage/disk_device.h"
 #include "results/scan_history.h"
 #include "results/scan_log.h"
+#include "storage/disk_device.h"
 #include "storage/partition_mounts.h"
 
 namespace selvane {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 
@@ -123,6 +124,42 @@ TEST_F(DemoScan, ListAndRecoverWorkFromTheScanWithoutScanningAgain) {
   const auto newest = RunSelvane({"list"}, DataEnv());
   EXPECT_EQ(newest.exitCode, 0);
   EXPECT_NE(newest.err.find("scan 1"), std::string::npos) << newest.err;
+}
+
+TEST(ReusedScan, SurvivesATouchedImageAndWarnsOfAChangedOne) {
+  const std::string demo = test::DemoImage();
+  if (demo.empty()) GTEST_SKIP() << "samples/demo.img.xz is missing";
+  test::TempDir dir;
+  const std::string image = dir / "card.img";
+  fs::copy_file(demo, image);
+  const std::string env = Env(dir / "data");
+  const auto scan = RunSelvane({"scan", image, "--json", "--quiet"}, env);
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+
+  // A new modification time would make a deep scan start afresh (and drop the
+  // earlier one); listing the scan neither drops it nor needs it unchanged.
+  fs::last_write_time(image, fs::file_time_type::clock::now() + std::chrono::hours(1));
+  const auto touched = RunSelvane({"list", "--scan", "1", "--json"}, env);
+  EXPECT_EQ(touched.exitCode, 0) << touched.err;
+  EXPECT_EQ(touched.out, scan.out);
+  EXPECT_EQ(touched.err, "");
+
+  // Changed bytes at the start of the volume: a warning, and the list still.
+  {
+    std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(100);
+    file.put('\x55');
+  }
+  const auto changed = RunSelvane({"list", "--scan", "1", "--json"}, env);
+  EXPECT_EQ(changed.exitCode, 0) << changed.err;
+  EXPECT_NE(changed.err.find("changed since scan 1"), std::string::npos) << changed.err;
+
+  // A different file under the same name is refused.
+  fs::resize_file(image, fs::file_size(image) + 512);
+  const auto other = RunSelvane({"list", "--scan", "1"}, env);
+  EXPECT_EQ(other.exitCode, 3);
+  EXPECT_NE(other.err.find("size changed"), std::string::npos) << other.err;
+  EXPECT_EQ(test::Lines(RunSelvane({"scans"}, env).out).size(), 1u);
 }
 
 TEST_F(DemoScan, FiltersSelectTheFilesOfListAndRecover) {
