@@ -1,14 +1,12 @@
-#include <signal.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/progress_display.h"
+#include "cli/scan_targets.h"
 #include "results/formatting.h"
 #include "storage/image_copy.h"
 #include "storage/image_destination.h"
@@ -17,7 +15,7 @@
 namespace selvane::cli {
 
 const char* const kImageHelp =
-    "Usage: selvane image SOURCE OUT.img [--force]\n"
+    "Usage: selvane image SOURCE OUT.img [--force] [--quiet]\n"
     "\n"
     "Copies a whole disk (/dev/sdb) or one partition (/dev/sdb1) sector by sector\n"
     "into a raw image file, then \"selvane scan OUT.img\" scans the copy instead of\n"
@@ -34,6 +32,7 @@ const char* const kImageHelp =
     "\n"
     "Options:\n"
     "  --force  write OUT.img even on a file system of the source drive\n"
+    "  --quiet  no progress\n"
     "\n"
     "Exit codes: 0 copied, 2 usage error or refused destination, 3 the source\n"
     "cannot be read (the partial image is kept), 4 the image cannot be written,\n"
@@ -42,86 +41,17 @@ const char* const kImageHelp =
     "Example:\n"
     "  sudo selvane image /dev/sdb sdcard.img && selvane scan sdcard.img\n";
 
-namespace {
-
-volatile std::sig_atomic_t gStopRequested = 0;
-
-void OnStopSignal(int) { gStopRequested = 1; }
-
-// Stops the copy at the next chunk on Ctrl-C (or SIGTERM) for the lifetime of the object.
-class StopSignals {
- public:
-  StopSignals() {
-    gStopRequested = 0;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~StopSignals() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-
- private:
-  struct sigaction oldInt_ {
-  }, oldTerm_{};
-};
-
-// A progress line that rewrites itself on a terminal, and gives a line per
-// tenth of the copy when the output is a log.
-class ProgressLine {
- public:
-  ProgressLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
-
-  void Show(int32_t percent, uint64_t done, uint64_t total, int32_t secondsLeft) {
-    const auto now = std::chrono::steady_clock::now();
-    if (terminal_) {
-      if (done != total && now - lastShown_ < std::chrono::milliseconds(200)) return;
-    } else {
-      if (percent / 10 == lastTenth_ && done != total) return;
-      lastTenth_ = percent / 10;
-    }
-    lastShown_ = now;
-    std::string left = done == total     ? ""
-                       : secondsLeft < 0 ? "estimating time left"
-                                         : FormatDuration(secondsLeft) + " left";
-    std::fprintf(stderr, "%s%3d%%  %llu / %llu sectors  %s%s", terminal_ ? "\r" : "", percent,
-                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), left.c_str(),
-                 terminal_ ? "   " : "\n");
-    shown_ = true;
-  }
-
-  void End() {
-    if (terminal_ && shown_) std::fprintf(stderr, "\n");
-    shown_ = false;
-  }
-
- private:
-  bool terminal_;
-  bool shown_ = false;
-  int32_t lastTenth_ = -1;
-  std::chrono::steady_clock::time_point lastShown_{};
-};
-
-}  // namespace
-
 int RunImage(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   std::string error;
-  if (!ParseArguments(args, {"--force"}, {}, parsed, error) || parsed.positional.size() != 2) {
-    std::fprintf(stderr, "selvane image: %s\nUsage: selvane image SOURCE OUT.img [--force]\n",
-                 error.empty() ? "expected SOURCE and OUT.img" : error.c_str());
-    return kExitUsage;
-  }
+  if (!ParseArguments(args, {"--force", "--quiet"}, {}, parsed, error)) return UsageError("image", error);
+  if (parsed.positional.size() != 2) return UsageError("image", "expected SOURCE and OUT.img");
   const std::string& sourcePath = parsed.positional[0];
   const std::string& imagePath = parsed.positional[1];
 
   SourceSpec source;
   if (ResultCode rc = ResolveSource(sourcePath, source); rc != kSuccess) {
-    std::fprintf(stderr, "selvane image: cannot open %s: %s\n", sourcePath.c_str(), ResultMessage(rc).c_str());
+    std::fprintf(stderr, "selvane image: %s\n", OpenErrorText(sourcePath, rc).c_str());
     return kExitSourceUnreadable;
   }
   if (source.kind == SourceKind::Image) {
@@ -147,16 +77,22 @@ int RunImage(const std::vector<std::string>& args) {
   }
 
   const bool partition = source.kind == SourceKind::Partition;
-  StopSignals signals;
-  ProgressLine line;
+  InstallInterruptHandler();
+  ProgressDisplay display(parsed.Has("--quiet") ? ProgressDisplay::Mode::Quiet : ProgressDisplay::Mode::Auto);
+  display.Stage("Copying", false);
   ImageCopyJob job;
   ResultCode rc =
       CopyDiskToImage(job, source.driveNumber, partition ? source.firstSector : 0, partition ? source.sectorCount : 0,
                       imagePath, [&](int32_t percent, uint64_t done, uint64_t total, int32_t secondsLeft) -> int32_t {
-                        line.Show(percent, done, total, secondsLeft);
-                        return gStopRequested ? kScanStopCode : 0;
+                        ProgressValues values;
+                        values.percent = percent;
+                        values.secondsLeft = done == total ? -2 : secondsLeft;
+                        values.sectorsDone = done;
+                        values.sectorsTotal = total;
+                        display.Update(values);
+                        return InterruptRequested() ? kScanStopCode : 0;
                       });
-  line.End();
+  display.Finish();
 
   const unsigned long long copied = job.sectorsCopied;
   const unsigned long long total = job.sectorCount;

@@ -1,146 +1,125 @@
 #include <cstdio>
-#include <set>
-#include <sstream>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "cli/interrupt.h"
-#include "cli/progress_line.h"
+#include "cli/record_filter.h"
+#include "cli/recovery_output.h"
+#include "cli/scan_choice.h"
 #include "cli/scan_session.h"
-#include "recovery/destination_rules.h"
-#include "recovery/output_files.h"
-#include "recovery/recovery_run.h"
 
 namespace selvane::cli {
 
 const char* const kRecoverHelp =
-    "Usage: selvane recover SOURCE --to DIR [--mode deep|fast]\n"
-    "                       [--category photo|audio|video|document|archive|others ...]\n"
-    "                       [--resume | --restart] [--force]\n"
+    "Usage: selvane recover SOURCE --to DIR [--mode deep|fast] [--partition N]\n"
+    "                       [--resume | --restart] [filters] [options]\n"
+    "       selvane recover --scan N --to DIR [filters] [options]\n"
     "\n"
-    "Scans SOURCE like \"selvane scan\" and copies every file found into DIR, in\n"
-    "one folder per category (photo, audio, video, document, archive, others).\n"
-    "A name that already exists there gets a number: IMG_1(1).JPG.\n"
+    "Copies found files into DIR, one folder per category: photo, audio, video,\n"
+    "document, archive, others. A name that is already there gets a number:\n"
+    "IMG_1(1).JPG. With SOURCE the source is scanned first, as \"selvane scan\"\n"
+    "does; with --scan N the files come from that earlier scan without scanning\n"
+    "again (\"selvane scans\" lists them).\n"
     "\n"
     "Options:\n"
-    "  --to DIR         where the files go; never inside the source itself\n"
-    "  --mode MODE      deep (default) or fast, as for \"selvane scan\"\n"
-    "  --category NAME  recover only this category; may be given several times\n"
-    "                   or as a list (--category photo,video)\n"
-    "  --resume         go on with an earlier deep scan of the source\n"
-    "  --restart        start the deep scan afresh\n"
-    "  --force          write into DIR even when it lies on the scanned volume,\n"
-    "                   which can overwrite the very files being recovered\n"
+    "  --to DIR          where the files go; never on the source itself\n"
+    "  --scan N          recover from scan N instead of scanning\n"
+    "  --mode MODE       deep (default) or fast, as for \"selvane scan\"\n"
+    "  --partition N     only partition N of a whole disk or disk image\n"
+    "  --resume          go on with an earlier, stopped deep scan of SOURCE\n"
+    "  --restart         start the deep scan afresh\n"
+    "  --keep-paths      recreate each file's original folders below its category\n"
+    "                    folder (DIR/photo/DCIM/100CANON/IMG_1.JPG)\n"
+    "  --preserve-times  give each file the modification and access times the\n"
+    "                    scan found for it (where it found them)\n"
+    "  --force           write into DIR even when it lies on the source, which can\n"
+    "                    overwrite the very files being recovered\n"
+    "  --quiet           no progress\n"
     "\n"
-    "Each file that fails is named on stderr with the reason; the last line tells\n"
-    "how many files were recovered and how many failed. Ctrl-C stops the run;\n"
-    "files already written stay. Ctrl-C during a deep scan keeps its position:\n"
-    "run the command again with --resume to go on.\n"
+    "Filters, as for \"selvane list\" (all given must match):\n"
+    "  --category LIST   photo, audio, video, document, archive, others\n"
+    "  --type LIST       jpg (also .jpeg), doc (also .docx), pdf, mp3, ..., other\n"
+    "  --name GLOB       the file name matches (case ignored)\n"
+    "  --path GLOB       the path on the volume matches (* also matches /)\n"
+    "  --min-size SIZE   at least SIZE bytes (1500, 64K, 2M, 1.5G)\n"
+    "  --max-size SIZE   at most SIZE bytes\n"
+    "  --intact          only files whose data still looks whole\n"
     "\n"
-    "Exit codes: 0 all recovered, 1 nothing to recover, 2 usage error, 3 the\n"
-    "source cannot be read, 4 some files failed, 5 the destination lies on the\n"
-    "source, 130 cancelled.\n"
+    "Each file that fails is named on stderr with the reason; the summary tells\n"
+    "how many files went into each category. When DIR fills up, the files\n"
+    "written so far stay and the run stops. Ctrl-C stops the run; files already\n"
+    "written stay. Ctrl-C during a deep scan keeps its position: run the command\n"
+    "again with --resume to go on.\n"
     "\n"
-    "Example:\n"
-    "  selvane recover /dev/sdb1 --to ~/rescued --category photo\n";
-
-namespace {
-
-bool ParseCategories(const std::vector<std::string>& values, std::set<std::string>& out, std::string& error) {
-  static const std::set<std::string> known = {"photo", "audio", "video", "document", "archive", "others"};
-  for (const std::string& value : values) {
-    std::stringstream parts(value);
-    std::string part;
-    while (std::getline(parts, part, ',')) {
-      if (!known.count(part)) {
-        error = "unknown category \"" + part + "\" (photo, audio, video, document, archive, others)";
-        return false;
-      }
-      out.insert(part);
-    }
-  }
-  return true;
-}
-
-}  // namespace
+    "Exit codes: 0 all recovered, 1 nothing to recover, 2 usage error, no such\n"
+    "scan, or DIR refused because it lies on the source, 3 the source cannot be\n"
+    "read, 4 some files failed (or DIR is full), 130 stopped by Ctrl-C.\n"
+    "\n"
+    "Examples:\n"
+    "  sudo selvane recover /dev/sdb1 --to ~/rescued --category photo\n"
+    "  selvane recover --scan 3 --to /mnt/usb/rescued --type pdf,doc --keep-paths\n";
 
 int RunRecover(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   std::string error;
+  std::set<std::string> flags = kFilterFlags, options = kFilterOptions;
+  flags.insert({"--force", "--resume", "--restart", "--keep-paths", "--preserve-times", "--quiet"});
+  options.insert({"--to", "--mode", "--scan", "--partition"});
+  if (!ParseArguments(args, flags, options, parsed, error)) return UsageError("recover", error);
+  const bool fromScan = parsed.Option("--scan").has_value();
+  if (fromScan && !parsed.positional.empty())
+    return UsageError("recover", "give either SOURCE or --scan N, not both");
+  if (!fromScan && parsed.positional.size() != 1) return UsageError("recover", "expected exactly one SOURCE or --scan N");
+  if (fromScan)
+    for (const char* scanOnly : {"--mode", "--partition"})
+      if (parsed.Option(scanOnly)) return UsageError("recover", std::string(scanOnly) + " belongs to scanning; --scan N was scanned already");
+  if (!parsed.Option("--to")) return UsageError("recover", "--to DIR is required");
   ScanMode mode = ScanMode::Professional;
   ResumeChoice resume = ResumeChoice::Ask;
-  std::set<std::string> categories;
-  bool ok = ParseArguments(args, {"--force", "--resume", "--restart"}, {"--to", "--mode", "--category"}, parsed, error);
-  if (ok && parsed.positional.size() != 1) error = "expected exactly one SOURCE", ok = false;
-  if (ok && !parsed.Option("--to")) error = "--to DIR is required", ok = false;
-  if (ok && !ParseScanMode(parsed.Option("--mode").value_or("deep"), mode))
-    error = "--mode is deep or fast", ok = false;
-  if (ok && !ParseResumeChoice(parsed, resume, error)) ok = false;
-  if (ok && parsed.options.count("--category"))
-    ok = ParseCategories(parsed.options.at("--category"), categories, error);
-  if (!ok) {
-    std::fprintf(stderr, "selvane recover: %s\nUsage: selvane recover SOURCE --to DIR [options]\n", error.c_str());
-    return kExitUsage;
-  }
-  const std::string& path = parsed.positional[0];
-  const std::string destination = DestinationText(*parsed.Option("--to"));
-  SourceSpec source;
-  if (ResultCode rc = ResolveSource(path, source); rc != kSuccess) {
-    std::fprintf(stderr, "selvane recover: cannot open %s: %s\n", path.c_str(), ResultMessage(rc).c_str());
-    return kExitSourceUnreadable;
-  }
-  if (!parsed.Has("--force")) {
-    for (const std::string& mountPoint : SourceMountPoints(source)) {
-      if (IsBelow(destination.empty() ? "/" : destination, mountPoint)) {
-        std::fprintf(stderr,
-                     "selvane recover: %s lies on the scanned volume (mounted at %s); writing there can overwrite "
-                     "the files being recovered. Choose a folder on another drive, or add --force.\n",
-                     destination.c_str(), mountPoint.c_str());
-        return kExitDestinationOnSource;
-      }
+  uint32_t partition = 0;
+  RecordFilter filter;
+  if (!ParseScanMode(parsed.Option("--mode").value_or("deep"), mode)) return UsageError("recover", "--mode is deep or fast");
+  if (!ParseResumeChoice(parsed, resume, error) || !ParsePartition(parsed, partition, error) ||
+      !ParseRecordFilter(parsed, filter, error))
+    return UsageError("recover", error);
+
+  RecoverRequest request;
+  request.destination = *parsed.Option("--to");
+  request.keepPaths = parsed.Has("--keep-paths");
+  request.preserveTimes = parsed.Has("--preserve-times");
+  ProgressDisplay display(parsed.Has("--quiet") ? ProgressDisplay::Mode::Quiet : ProgressDisplay::Mode::Auto);
+  ScanSession session(display, "selvane recover");
+
+  if (fromScan) {
+    ScanDescriptor scan;
+    if (int rc = ChooseScan(parsed, "recover", false, scan); rc != kExitOk) return rc;
+    if (!AcceptDestination(request.destination, TargetMountPoints(scan.target), parsed.Has("--force"),
+                           "selvane recover"))
+      return kExitUsage;
+    if (!session.Reopen(scan, error)) {
+      std::fprintf(stderr, "selvane recover: %s\n", error.c_str());
+      return kExitSourceUnreadable;
     }
+  } else {
+    const std::string& path = parsed.positional[0];
+    SourceSpec source;
+    if (ResultCode rc = ResolveSource(path, source); rc != kSuccess) {
+      std::fprintf(stderr, "selvane recover: %s\n", OpenErrorText(path, rc).c_str());
+      return kExitSourceUnreadable;
+    }
+    std::vector<ScanTarget> targets;
+    if (!ScanTargetsOf(source, partition, targets, error)) return UsageError("recover", error);
+    if (!AcceptDestination(request.destination, SourceMountPoints(source), parsed.Has("--force"), "selvane recover"))
+      return kExitUsage;
+    const ScanSession::Status status = session.Run(path, targets, mode, resume);
+    if (status == ScanSession::Status::NoEngine) return kExitSourceUnreadable;
+    if (status == ScanSession::Status::Cancelled) return kExitCancelled;
   }
 
-  ScanSession session;
-  const ScanSession::Status status = session.Run(source, mode, "selvane recover", resume);
-  if (status == ScanSession::Status::NoEngine) return kExitSourceUnreadable;
-  if (status == ScanSession::Status::Cancelled) return kExitCancelled;
-
-  std::vector<RecoveryItem> items;
-  for (const ScanLogRecord& record : session.Records()) {
-    if (record.IsFolderRecord()) continue;
-    if (!categories.empty() && !categories.count(std::string(CategoryFolderOf(record.NameView())))) continue;
-    items.push_back({session.EngineOf(record), record});
-  }
-  if (items.empty()) {
-    std::printf("Nothing to recover.\n");
-    return kExitNothingFound;
-  }
-
-  ProgressLine line;
-  line.Stage("Recovering " + std::to_string(items.size()) + " files to " + destination);
-  uint32_t done = 0;
-  RecoveryTally tally;
-  const ResultCode rc = RunRecovery(
-      items, destination,
-      [&](const std::string& file, ResultCode result) {
-        ++done;
-        if (result != kSuccess) {
-          line.Finish();
-          std::fprintf(stderr, "selvane recover: %s: %s\n", file.c_str(), ResultMessage(result).c_str());
-        }
-        line.Update(static_cast<int32_t>(uint64_t{done} * 100 / items.size()), -2);
-      },
-      [&](const std::string&, int32_t) { return InterruptRequested(); }, tally);
-  line.Finish();
-  const uint32_t recovered = tally.processed - tally.failed;
-  std::printf("Recovered %u of %u files to %s; %u failed.\n", recovered, tally.total, destination.c_str(),
-              tally.failed);
-  if (rc == kScanStopCode) {
-    std::fprintf(stderr, "selvane recover: cancelled; the files written so far stay\n");
-    return kExitCancelled;
-  }
-  return tally.failed ? kExitSomeFailed : kExitOk;
+  std::vector<ScanLogRecord> files;
+  for (const ScanLogRecord& record : session.Records())
+    if (!record.IsFolderRecord() && filter.Matches(record, session.PathOf(record))) files.push_back(record);
+  RecoverOutcome outcome;
+  return RecoverFiles(session, files, request, display, "selvane recover", outcome);
 }
 
 }  // namespace selvane::cli

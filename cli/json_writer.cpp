@@ -2,12 +2,16 @@
 
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace selvane::cli {
 
 std::string JsonEscape(std::string_view text) {
+  // Names from a disk need not be valid UTF-8; JSON must be: bad bytes become U+FFFD.
+  const std::string valid = Utf16ToUtf8(Utf8ToUtf16(text));
   std::string out;
-  out.reserve(text.size() + 2);
-  for (unsigned char c : text) {
+  out.reserve(valid.size() + 2);
+  for (unsigned char c : valid) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;

@@ -17,15 +17,32 @@ void PrintOverview(FILE* out) {
                "Usage: selvane COMMAND [options]\n"
                "\n"
                "Commands:\n");
-  for (const auto& command : AllCommands()) std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  for (const auto& command : AllCommands()) std::fprintf(out, "  %-9s %s\n", command.name, command.summary);
   std::fprintf(out,
                "\n"
-               "Sources are never written to. Run \"selvane COMMAND --help\" for the options of a command.\n");
+               "Scan modes:\n"
+               "  fast   the deleted files that the NTFS or FAT file system still knows, with\n"
+               "         their names and folders; takes seconds\n"
+               "  deep   (the default) the fast scan, then every unused sector: files and\n"
+               "         folders of formatted or damaged volumes, and files recognised by\n"
+               "         their content; can take hours, Ctrl-C stops it and --resume goes on\n"
+               "\n"
+               "A first try:\n"
+               "  selvane demo                                  # the bundled sample, into ./selvane-demo\n"
+               "  sudo selvane disks                            # find your card or stick\n"
+               "  sudo selvane scan /dev/sdb1                   # scan it; the scan is kept as number N\n"
+               "  selvane list --scan N --category photo        # what it found\n"
+               "  sudo selvane recover --scan N --to ~/rescued  # copy it onto another drive\n"
+               "\n"
+               "Sources are only read, never written. Exit codes: 0 success, 1 nothing found,\n"
+               "2 usage error, 3 source cannot be read, 4 some files failed, 130 cancelled.\n"
+               "\"selvane COMMAND --help\" explains a command; \"man selvane\" explains all.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  selvane::cli::SetProgramName(argc > 0 ? argv[0] : nullptr);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     PrintOverview(stderr);
@@ -43,18 +60,20 @@ int main(int argc, char** argv) {
     PrintOverview(stdout);
     return selvane::cli::kExitOk;
   }
-  if (first == "--version") {
-    std::printf("selvane 0.1.0\n");
+  if (first == "--version" || first == "-V") {
+    std::printf("selvane %s\n", SELVANE_VERSION);
     return selvane::cli::kExitOk;
   }
   for (const auto& command : AllCommands()) {
     if (first != command.name) continue;
     std::vector<std::string> rest(args.begin() + 1, args.end());
-    for (const auto& arg : rest)
+    for (const auto& arg : rest) {
+      if (arg == "--") break;
       if (arg == "--help" || arg == "-h") {
         std::fputs(command.help, stdout);
         return selvane::cli::kExitOk;
       }
+    }
     return command.run(rest);
   }
   std::fprintf(stderr, "selvane: unknown command \"%s\"\n\n", first.c_str());

@@ -1,52 +1,27 @@
 #include "cli/scan_session.h"
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
-#include <algorithm>
-#include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <set>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/commands.h"
 #include "cli/interrupt.h"
-#include "cli/progress_line.h"
 #include "engine/professional_recovery.h"
 #include "engine/recovery_factory.h"
 #include "platform/drive_registry.h"
 #include "platform/file_handle.h"
-#include "platform/mounts.h"
-#include "platform/user_folders.h"
-#include "results/formatting.h"
 #include "results/scan_history.h"
+#include "storage/disk_device.h"
+#include "storage/image_drives.h"
 
 namespace selvane::cli {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Image sources are numbered from 1001, as the program numbers image files.
-constexpr uint16_t kFirstImageNumber = 1001;
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Main files of the scan logs in a folder (never their companions), by name.
-std::vector<std::string> LogFilesIn(const std::string& folder) {
-  std::vector<std::string> files;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (!entry.is_regular_file(ec) || name.empty() || name[0] == '.' || EndsWith(name, "_Relation") ||
-        EndsWith(name, "_DirInfo"))
-      continue;
-    files.push_back(entry.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 void ReadLogRecords(const std::string& path, std::vector<ScanLogRecord>& out) {
   FileHandle file;
@@ -58,25 +33,35 @@ void ReadLogRecords(const std::string& path, std::vector<ScanLogRecord>& out) {
     if (n <= 0) break;
     const size_t records = static_cast<size_t>(n) / kScanLogRecordSize;
     for (size_t i = 0; i < records; ++i)
-      out.push_back(DecodeRecord(
-          std::span<const uint8_t, kScanLogRecordSize>(block.data() + i * kScanLogRecordSize, kScanLogRecordSize)));
+      out.push_back(DecodeRecord(std::span<const uint8_t, kScanLogRecordSize>(block.data() + i * kScanLogRecordSize,
+                                                                             kScanLogRecordSize)));
     if (records == 0) break;
     offset += records * kScanLogRecordSize;
   }
 }
 
+uint64_t FolderNumber(const std::string& folder) {
+  std::string name = folder;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  name = fs::path(name).filename().string();
+  uint64_t number = 0;
+  std::from_chars(name.data(), name.data() + name.size(), number);
+  return number;
+}
+
 // Whether to continue the earlier deep scan of a volume that the history holds.
 bool ShouldResume(const ScanTarget& target, const CProfessionalRecovery& deep, ResumeChoice choice,
-                  const char* command) {
+                  const std::string& command, ProgressDisplay& display) {
   if (choice != ResumeChoice::Ask) return choice == ResumeChoice::Resume;
   const WalkPosition& walk = deep.EarlierScan().walk;
   const bool finished = walk.runLength == 0;
   if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO)) {
-    std::fprintf(stderr, "%s: %s: an earlier deep scan %s is not resumed (add --resume to go on with it)\n", command,
-                 target.label.c_str(), finished ? "(finished)" : "that was stopped");
+    display.Message(command + ": " + target.label + ": an earlier deep scan " +
+                    (finished ? "(finished)" : "that was stopped") +
+                    " is not resumed; add --resume to go on with it, or --restart to silence this");
     return false;
   }
-  std::fprintf(stderr, "%s: %s: an earlier deep scan %s (%llu files found). Resume it? [Y/n] ", command,
+  std::fprintf(stderr, "%s: %s: an earlier deep scan %s (%llu files found). Resume it? [Y/n] ", command.c_str(),
                target.label.c_str(), finished ? "finished" : "was stopped",
                static_cast<unsigned long long>(walk.filesFound));
   std::fflush(stderr);
@@ -85,53 +70,13 @@ bool ShouldResume(const ScanTarget& target, const CProfessionalRecovery& deep, R
   return answer[0] != 'n' && answer[0] != 'N';
 }
 
-}  // namespace
-
-std::vector<ScanTarget> ScanTargetsOf(const SourceSpec& source) {
-  std::vector<ScanTarget> targets;
-  if (source.kind == SourceKind::Image) {
-    ScanTarget t;
-    t.label = fs::path(source.path).filename().string();
-    t.sourceId = kFirstImageNumber;
-    t.image = true;
-    // The history knows an image by its path: the same file under any name.
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(source.imagePath, ec);
-    t.imagePath = ec ? source.imagePath : absolute.lexically_normal().string();
-    targets.push_back(t);
-    return targets;
-  }
-  const auto partitions = ListPartitions(source.driveName);
-  auto partitionTarget = [&](const SysfsPartition& p) {
-    ScanTarget t;
-    t.label = DevRoot() + "/" + p.name;
-    t.sourceId = static_cast<uint16_t>(p.number);
-    t.driveNumber = source.driveNumber;
-    t.firstSector = p.start512 * 512 / source.sectorSize;
-    t.sectorCount = p.size512 * 512 / source.sectorSize;
-    return t;
-  };
-  if (source.kind == SourceKind::Partition) {
-    for (const auto& p : partitions)
-      if (p.start512 * 512 == source.firstSector * source.sectorSize) {
-        ScanTarget t = partitionTarget(p);
-        t.label = source.path;
-        targets.push_back(t);
-        return targets;
-      }
-  } else {
-    for (const auto& p : partitions) targets.push_back(partitionTarget(p));
-    if (!targets.empty()) return targets;
-  }
-  ScanTarget t;
-  t.label = source.path;
-  t.sourceId = 1;
-  t.driveNumber = source.driveNumber;
-  t.firstSector = source.firstSector;
-  t.sectorCount = source.sectorCount;
-  targets.push_back(t);
-  return targets;
+uint64_t FileSize(const std::string& path, bool& exists) {
+  struct stat st {};
+  exists = ::stat(path.c_str(), &st) == 0;
+  return exists ? static_cast<uint64_t>(st.st_size) : 0;
 }
+
+}  // namespace
 
 bool ParseScanMode(const std::string& text, ScanMode& mode) {
   if (text == "fast") {
@@ -155,162 +100,267 @@ bool ParseResumeChoice(const ParsedArguments& parsed, ResumeChoice& choice, std:
   return true;
 }
 
-ScanSession::Status ScanSession::Run(const SourceSpec& source, ScanMode mode, const char* command,
+bool ParsePartition(const ParsedArguments& parsed, uint32_t& partition, std::string& error) {
+  partition = 0;
+  const auto text = parsed.Option("--partition");
+  if (!text) return true;
+  uint32_t value = 0;
+  const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
+  if (ec != std::errc() || end != text->data() + text->size() || value == 0) {
+    error = "--partition takes a partition number (1, 2, ...), not \"" + *text + "\"";
+    return false;
+  }
+  partition = value;
+  return true;
+}
+
+ScanSession::ScanSession(ProgressDisplay& display, std::string command)
+    : display_(display), command_(std::move(command)) {}
+
+ScanSession::~ScanSession() = default;
+
+ScanSession::Status ScanSession::Run(const std::string& source, const std::vector<ScanTarget>& targets, ScanMode mode,
                                      ResumeChoice resume) {
   InstallInterruptHandler();
-  ProgressLine line;
+  CScanHistory& history = CScanHistory::Instance();
   bool cancelled = false;
-  for (const ScanTarget& target : ScanTargetsOf(source)) {
+  size_t opened = 0;
+  for (const ScanTarget& target : targets) {
     if (InterruptRequested()) {
       cancelled = true;
       break;
     }
+    Scanned scanned;
+    // Files by their absolute path: the scan is listed and reopened from anywhere.
+    scanned.descriptor.source = target.imagePath.empty() ? source : target.imagePath;
+    scanned.descriptor.target = target;
+    scanned.descriptor.mode = mode;
+    scanned.descriptor.started = NowIso();
+    scanned.descriptor.fingerprint = VolumeFingerprint(target);
+
     // A fast scan always starts in a fresh scan folder; the deep scan keeps its own.
-    if (mode == ScanMode::Fast) CScanHistory::Instance().BeginNewScan();
-    std::unique_ptr<IFileRecoveryParse> engine =
-        target.image
-            ? CreateRecoveryForImage(target.imagePath, target.sourceId, mode)
-            : CreateRecoveryForDisk(target.driveNumber, target.firstSector, target.sectorCount, target.sourceId, mode);
-    if (!engine) {
-      std::fprintf(stderr, "%s: %s: %s\n", command, target.label.c_str(),
-                   mode == ScanMode::Fast ? "no NTFS or FAT file system found (or it cannot be read)"
-                                          : "it cannot be read");
+    // Its number is saved at once: the next command must not take it again.
+    if (mode == ScanMode::Fast) {
+      history.BeginNewScan();
+      history.SaveHistory();
+    }
+    scanned.engine = target.image ? CreateRecoveryForImage(target.imagePath, target.sourceId, mode)
+                                  : CreateRecoveryForDisk(target.driveNumber, target.firstSector, target.sectorCount,
+                                                          target.sourceId, mode);
+    if (!scanned.engine) {
+      if (mode == ScanMode::Fast) {
+        history.DropScanNumber();
+        history.SaveHistory();
+      }
+      // Why: the device the engines open (a partition's whole drive) may be
+      // out of reach even when the partition's own node was not.
+      DiskDevice device;
+      const std::string opened = target.image ? target.imagePath : DriveNodePath(target.driveNumber);
+      const ResultCode rc = target.image ? OpenImageFile(target.imagePath, device)
+                                         : OpenDriveHandle(target.driveNumber, device);
+      if (rc != kSuccess)
+        display_.Message(command_ + ": " + OpenErrorText(opened.empty() ? target.label : opened, rc));
+      else
+        display_.Message(command_ + ": " + target.label + ": " +
+                         (mode == ScanMode::Fast ? "no NTFS or FAT file system found (or it cannot be read)"
+                                                 : "it cannot be read"));
       continue;
     }
-    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    ++opened;
+    IFileRecoveryParse& engine = *scanned.engine;
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine);
     bool resumed = false;
     if (deep && deep->CanResume()) {
-      resumed = ShouldResume(target, *deep, resume, command);
+      resumed = ShouldResume(target, *deep, resume, command_, display_);
       if (!resumed) deep->DiscardEarlierScan();
     }
-    line.Stage(std::string(mode == ScanMode::Fast ? "Scanning " : resumed ? "Resuming the deep scan of "
-                                                                          : "Deep scan of ") +
-               target.label + (mode == ScanMode::Fast ? " for deleted files" : ""));
-    engine->SetCallbacks(
-        [&](int32_t percent, int32_t scale, int32_t secondsLeft, uint64_t, uint64_t, uint64_t) -> int32_t {
+    if (!display_.Quiet())
+      display_.Message(std::string(mode == ScanMode::Fast ? "Fast scan of "
+                                   : resumed              ? "Resuming the deep scan of "
+                                                          : "Deep scan of ") +
+                       target.label);
+    display_.Stage(mode == ScanMode::Fast ? "Fast scan" : "Deep scan");
+
+    // The descriptor is written as soon as the scan folder exists, so that a
+    // scan that is killed can still be found.
+    bool described = false;
+    engine.SetCallbacks(
+        [&](int32_t percent, int32_t scale, int32_t secondsLeft, uint64_t sectorsDone, uint64_t sectorsTotal,
+            uint64_t filesFound) -> int32_t {
+          if (!described) {
+            const std::string folder = history.GetScanFolder();
+            if (fs::is_directory(folder)) {
+              scanned.descriptor.folder = folder;
+              scanned.descriptor.state = "running";
+              WriteScanDescriptor(scanned.descriptor);
+              described = true;
+            }
+          }
           if (InterruptRequested()) return kScanStopCode;
-          line.Update(percent * scale / 100, secondsLeft);
+          display_.Update({percent * scale / 100, secondsLeft, sectorsDone, sectorsTotal, filesFound, 0});
           return 0;
         },
         nullptr, 100);
-    const ResultCode rc = engine->Scan("");
-    line.Finish();
-    engine->SetCallbacks(nullptr, nullptr, 100);
+    const ResultCode rc = engine.Scan("");
+    engine.SetCallbacks(nullptr, nullptr, 100);
+    display_.Finish();
+
     // The deep scan knows its own folder (a resumed one, or none after a
     // failed start); a fast scan's is the current one.
-    const std::string folder = deep ? deep->ScanFolder() : CScanHistory::Instance().GetScanFolder();
-    if (!folder.empty() && std::find(folders_.begin(), folders_.end(), folder) == folders_.end())
-      folders_.push_back(folder);
-    engines_.push_back({target.sourceId, std::move(engine)});
+    const std::string folder = deep ? deep->ScanFolder() : history.GetScanFolder();
+    const bool stoppedWalk = deep && deep->LastPosition().runLength != 0;
+    std::string state = "finished";
+    if (rc == kScanStopCode) state = "stopped";
+    else if (rc != kSuccess) state = "failed";
+    if (!folder.empty() && fs::is_directory(folder)) {
+      scanned.descriptor.folder = folder;
+      scanned.descriptor.number = FolderNumber(folder);
+      Describe(scanned, state);
+      scanned_.push_back(std::move(scanned));
+    }
     if (rc == kScanStopCode) {
       cancelled = true;
-      if (deep && deep->LastPosition().runLength != 0)
-        std::fprintf(stderr,
-                     "%s: stopped; the scan's position is saved. Run the same command with --resume to go on "
-                     "from there\n",
-                     command);
+      if (stoppedWalk)
+        display_.Message(command_ + ": stopped; the scan's position is saved. Run the same command with --resume "
+                                    "to go on from there");
       else
-        std::fprintf(stderr, "%s: cancelled; what was found so far is listed\n", command);
+        display_.Message(command_ + ": cancelled; what was found so far is kept");
       break;
     }
     if (rc != kSuccess)
-      std::fprintf(stderr, "%s: %s: the scan ended early: %s\n", command, target.label.c_str(),
-                   ResultMessage(rc).c_str());
+      display_.Message(command_ + ": " + target.label + ": the scan ended early: " + ResultMessage(rc));
   }
   if (cancelled) return Status::Cancelled;
-  return engines_.empty() ? Status::NoEngine : Status::Done;
+  return opened == 0 ? Status::NoEngine : Status::Done;
+}
+
+bool ScanSession::Reopen(const ScanDescriptor& scan, std::string& error) {
+  const std::string name = "scan " + std::to_string(scan.number);
+  if (!scan.described) {
+    error = name + " was not made by this command line (or was killed before it started); it cannot be reopened";
+    return false;
+  }
+  Scanned scanned;
+  scanned.descriptor = scan;
+  ScanTarget& target = scanned.descriptor.target;
+  if (!target.imagePath.empty()) {
+    bool exists = false;
+    const uint64_t size = FileSize(target.imagePath, exists);
+    if (!exists) {
+      error = OpenErrorText(target.imagePath, kFileNotFound) + " (the image " + name + " read)";
+      return false;
+    }
+    const uint64_t needed = (target.firstSector + target.sectorCount) * target.sectorSize;
+    if (target.image ? size / 512 != target.sectorCount : size < needed) {
+      error = target.imagePath + " is not the image " + name + " read: its size changed";
+      return false;
+    }
+    if (!target.image) target.driveNumber = AttachImageAsDrive(target.imagePath);
+  } else {
+    SourceSpec spec;
+    if (ResultCode rc = ResolveSource(target.devicePath, spec); rc != kSuccess) {
+      error = OpenErrorText(target.devicePath, rc);
+      return false;
+    }
+    // A partition chosen with --partition on a drive whose partitions the kernel does not list.
+    if (spec.kind == SourceKind::Drive && target.partition != 0)
+      for (const ListedPartition& p : PartitionsOf(spec))
+        if (p.number == target.partition) {
+          spec.firstSector = p.start512 * 512 / spec.sectorSize;
+          spec.sectorCount = p.size512 * 512 / spec.sectorSize;
+        }
+    if (spec.kind == SourceKind::Image || spec.sectorSize != target.sectorSize ||
+        spec.firstSector != target.firstSector || spec.sectorCount != target.sectorCount) {
+      error = target.devicePath + " is no longer the volume " + name + " read (its place or size differs)";
+      return false;
+    }
+    // Drive numbers follow the order of the disks present now.
+    target.driveNumber = spec.driveNumber;
+  }
+  if (scan.fingerprint != 0 && VolumeFingerprint(target) != scan.fingerprint)
+    display_.Message(command_ + ": warning: " + target.label + " changed since " + name +
+                     " was made; files written to it since may have overwritten what was found");
+
+  if (scan.state != "finished" && scan.mode == ScanMode::Professional)
+    display_.Message(command_ + ": " + name + " was stopped before its end; \"" + ProgramName() + " scan " +
+                     scan.source +
+                     (scan.target.partition != 0 && !scan.target.imagePath.empty()
+                          ? " --partition " + std::to_string(scan.target.partition)
+                          : std::string()) +
+                     " --resume\" finds the rest");
+  ResultCode rc = kSuccess;
+  scanned.engine =
+      target.image ? ReopenScanOfImage(target.imagePath, target.sourceId, scan.mode, scan.folder, rc)
+                   : ReopenScanOfDisk(target.driveNumber, target.firstSector, target.sectorCount, target.sourceId,
+                                      scan.mode, scan.folder, rc);
+  if (!scanned.engine) {
+    error = name + ": " + (rc == kPathNotFound || rc == kFileNotFound ? std::string("its logs are missing")
+                                                                      : OpenErrorText(target.label, rc));
+    return false;
+  }
+  scanned_.push_back(std::move(scanned));
+  return true;
+}
+
+std::vector<ScanLogRecord> ScanSession::RecordsOf(const Scanned& scanned) const {
+  std::vector<ScanLogRecord> records;
+  for (const std::string& log : LogFilesIn(scanned.descriptor.folder)) ReadLogRecords(log, records);
+  if (auto* deep = dynamic_cast<CProfessionalRecovery*>(scanned.engine.get())) deep->RemoveCarvedDuplicates(records);
+  return records;
 }
 
 std::vector<ScanLogRecord> ScanSession::Records() const {
   std::vector<ScanLogRecord> records;
-  for (const std::string& folder : folders_)
-    for (const std::string& log : LogFilesIn(folder)) ReadLogRecords(log, records);
-  for (const auto& scanned : engines_)
-    if (auto* deep = dynamic_cast<CProfessionalRecovery*>(scanned.engine.get())) deep->RemoveCarvedDuplicates(records);
+  for (const Scanned& scanned : scanned_) {
+    std::vector<ScanLogRecord> some = RecordsOf(scanned);
+    records.insert(records.end(), some.begin(), some.end());
+  }
   return records;
 }
 
-IFileRecoveryParse* ScanSession::EngineOf(const ScanLogRecord& record) const {
-  for (const auto& scanned : engines_)
-    if (scanned.sourceId == record.VolumeLetter) return scanned.engine.get();
+void ScanSession::Describe(Scanned& scanned, const std::string& state) {
+  ScanDescriptor& d = scanned.descriptor;
+  d.state = state;
+  d.files = d.folders = 0;
+  for (const ScanLogRecord& record : RecordsOf(scanned)) ++(record.IsFolderRecord() ? d.folders : d.files);
+  d.logs.clear();
+  for (const std::string& log : LogFilesIn(d.folder)) d.logs.push_back(fs::path(log).filename().string());
+  d.described = true;
+  if (ResultCode rc = WriteScanDescriptor(d); rc != kSuccess)
+    display_.Message(command_ + ": warning: cannot write the scan's descriptor into " + d.folder + ": " +
+                     ResultMessage(rc) + "; the scan cannot be listed again later");
+}
+
+const ScanSession::Scanned* ScanSession::ScannedOf(const ScanLogRecord& record) const {
+  for (const Scanned& scanned : scanned_)
+    if (scanned.descriptor.target.sourceId == record.VolumeLetter) return &scanned;
   return nullptr;
 }
 
-std::string ScanSession::PathOf(const ScanLogRecord& record) const {
+IFileRecoveryParse* ScanSession::EngineOf(const ScanLogRecord& record) const {
+  const Scanned* scanned = ScannedOf(record);
+  return scanned ? scanned->engine.get() : nullptr;
+}
+
+std::string ScanSession::FolderOf(const ScanLogRecord& record) const {
   std::string folder;
   if (IFileRecoveryParse* engine = EngineOf(record)) engine->QueryFolderPath(record, folder);
-  return "/" + folder + std::string(record.NameView());
+  return folder;
 }
 
-std::vector<std::string> SourceMountPoints(const SourceSpec& source) {
-  std::set<std::pair<uint32_t, uint32_t>> devices;
-  auto addDevice = [&](const std::string& devFile) {
-    uint32_t major = 0, minor = 0;
-    if (ReadDeviceNumbers(devFile, major, minor)) devices.insert({major, minor});
-  };
-  auto addDiskAndPartitions = [&](const std::string& disk) {
-    addDevice(DiskSysfsFolder(disk) + "/dev");
-    for (const auto& p : ListPartitions(disk)) addDevice(DiskSysfsFolder(disk) + "/" + p.name + "/dev");
-  };
-  if (source.kind == SourceKind::Image) {
-    struct stat st {};
-    if (::stat(source.imagePath.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
-      devices.insert({::major(st.st_rdev), ::minor(st.st_rdev)});
-    std::error_code ec;
-    const fs::path image = fs::weakly_canonical(source.imagePath, ec);
-    for (const auto& entry : fs::directory_iterator(SysfsRoot() + "/block", ec)) {
-      const std::string name = entry.path().filename().string();
-      if (name.rfind("loop", 0) != 0) continue;
-      std::ifstream backing(entry.path() / "loop" / "backing_file");
-      std::string file;
-      if (std::getline(backing, file) && !file.empty() && fs::path(file) == image) addDiskAndPartitions(name);
-    }
-  } else {
-    // A whole drive, or a partition: any mount on the drive is inside the source
-    // for a drive, and the partition's own mounts for a partition.
-    if (source.kind == SourceKind::Drive) {
-      addDiskAndPartitions(source.driveName);
-    } else {
-      addDevice(DiskSysfsFolder(source.driveName) + "/dev");
-      for (const auto& p : ListPartitions(source.driveName))
-        if (p.start512 * 512 == source.firstSector * source.sectorSize)
-          addDevice(DiskSysfsFolder(source.driveName) + "/" + p.name + "/dev");
-    }
-  }
-  // A FUSE driver (ntfs-3g) mounts an image file directly: its source is the file.
-  std::error_code ec;
-  const fs::path image = source.kind == SourceKind::Image ? fs::weakly_canonical(source.imagePath, ec) : fs::path();
-  std::vector<std::string> mountPoints;
-  for (const auto& mount : ReadMounts()) {
-    const bool sameFile = !image.empty() && !mount.source.empty() && mount.source[0] == '/' &&
-                          fs::weakly_canonical(mount.source, ec) == image;
-    if (devices.count({mount.major, mount.minor}) || sameFile) mountPoints.push_back(mount.mountPoint);
-  }
-  return mountPoints;
+std::string ScanSession::PathOf(const ScanLogRecord& record) const {
+  return "/" + FolderOf(record) + std::string(record.NameView());
 }
 
-std::string IsoTime(uint64_t fileTime) {
-  if (fileTime == 0) return {};
-  int64_t seconds = 0;
-  uint32_t nanoseconds = 0;
-  FileTimeToUnix(fileTime, seconds, nanoseconds);
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm parts{};
-  if (::gmtime_r(&t, &parts) == nullptr) return {};
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
+uint64_t ScanSession::ScanNumberOf(const ScanLogRecord& record) const {
+  const Scanned* scanned = ScannedOf(record);
+  return scanned ? scanned->descriptor.number : 0;
 }
 
-const char* EngineName(uint32_t engineCode) {
-  switch (engineCode) {
-    case kEngineFastNtfs: return "ntfs";
-    case kEngineFastFat: return "fat";
-    case kEngineProNtfs: return "ntfs-formatted";
-    case kEngineProFat: return "fat-formatted";
-    case kEngineCarving: return "carving";
-  }
-  return "unknown";
+std::vector<ScanDescriptor> ScanSession::Scans() const {
+  std::vector<ScanDescriptor> scans;
+  for (const Scanned& scanned : scanned_) scans.push_back(scanned.descriptor);
+  return scans;
 }
 
 }  // namespace selvane::cli

@@ -53,7 +53,7 @@ ResultCode CProfessionalRecovery::OpenImage(const std::string& imagePath, uint16
   partitionSectorCount_ = sourceSectorCount_ = device_.totalSectors;
   Classify();
 
-  resume_ = CScanHistory::Instance().FindImageScan(imagePath, resumeState_) == 1;
+  resume_ = lookUpHistory_ && CScanHistory::Instance().FindImageScan(imagePath, resumeState_) == 1;
   OpenEngines(imagePath);
   return openResult_;
 }
@@ -79,8 +79,8 @@ ResultCode CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t fi
   Classify();
 
   mountPoint_ = MountPointOfPartition(driveNumber, firstSector);
-  resume_ = CScanHistory::Instance().FindSourceScan(driveNumber, firstSector, sectorCount, mountPoint_,
-                                                     resumeState_) == 1;
+  resume_ = lookUpHistory_ && CScanHistory::Instance().FindSourceScan(driveNumber, firstSector, sectorCount,
+                                                                       mountPoint_, resumeState_) == 1;
   OpenEngines("");
   return openResult_;
 }
@@ -103,6 +103,44 @@ void CProfessionalRecovery::OpenEngines(const std::string& imagePath) {
     openResult_ = ntfs_->OpenImage(imagePath, sourceId_);
     if (makeFastEngine_.forImage) deleted_ = makeFastEngine_.forImage(imagePath, sourceId_);
   }
+}
+
+ResultCode CProfessionalRecovery::ReopenImage(const std::string& imagePath, uint16_t sourceId,
+                                              const std::string& folder) {
+  lookUpHistory_ = false;
+  const ResultCode rc = OpenImage(imagePath, sourceId);
+  lookUpHistory_ = true;
+  return rc == kSuccess ? ReopenLogs(folder) : rc;
+}
+
+ResultCode CProfessionalRecovery::ReopenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                                  uint16_t sourceId, const std::string& folder) {
+  lookUpHistory_ = false;
+  const ResultCode rc = OpenPartition(driveNumber, firstSector, sectorCount, sourceId);
+  lookUpHistory_ = true;
+  return rc == kSuccess ? ReopenLogs(folder) : rc;
+}
+
+ResultCode CProfessionalRecovery::ReopenLogs(const std::string& folder) {
+  CScanHistory& history = CScanHistory::Instance();
+  if (ResultCode rc = history.SelectScanFolder(folder); rc != kSuccess) return kPathNotFound;
+  scanFolder_ = history.GetScanFolder();
+  std::string fastLog, carvingLog, fatLog, ntfsLog;
+  history.FindLogFile(kFastLogPrefix, fastLog, scanFolder_);
+  history.FindLogFile(kCarvingLogPrefix, carvingLog, scanFolder_);
+  history.FindLogFile(kProFatLogPrefix, fatLog, scanFolder_);
+  history.FindLogFile(kProNtfsLogPrefix, ntfsLog, scanFolder_);
+  // Only logs that exist are opened: an empty name would start a new one.
+  if (deleted_ && !fastLog.empty()) deleted_->Scan(fastLog);
+  if (!carvingLog.empty()) {
+    if (imagePath_.empty())
+      carving_->ResumePartition(driveNumber_, sourceId_, sectorSize_, carvingLog);
+    else
+      carving_->ResumeImage(imagePath_, sourceId_, sectorSize_, carvingLog);
+  }
+  if (!fatLog.empty()) fat_->StartFatLog(fatLog);
+  if (!ntfsLog.empty()) ntfs_->StartLog(ntfsLog);
+  return kSuccess;
 }
 
 void CProfessionalRecovery::DiscardEarlierScan() {

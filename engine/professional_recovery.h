@@ -91,6 +91,18 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   // Starts afresh instead: the earlier entry and its scan folder are removed.
   void DiscardEarlierScan();
 
+  // ---- Reopening a finished or stopped scan ----
+
+  // Open the source as OpenImage / OpenPartition do, but without looking for
+  // an earlier scan in the history (nothing there changes), then reopen the
+  // logs that a deep scan of this source wrote into `folder`, without reading
+  // the source for a scan. Afterwards the queries, previews and recoveries
+  // answer from those logs. Returns the result of opening the source, or 3
+  // when `folder` is no scan folder.
+  ResultCode ReopenImage(const std::string& imagePath, uint16_t sourceId, const std::string& folder);
+  ResultCode ReopenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t sourceId,
+                             const std::string& folder);
+
   // ---- For the command line and tests ----
 
   // Removes from `records` the carved files of this source that a file-system
@@ -121,6 +133,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
 
   ResultCode RunScan();
   void OpenEngines(const std::string& imagePath);
+  ResultCode ReopenLogs(const std::string& folder);
   void Classify();
   IFileRecoveryParse* EngineFor(uint32_t engineCode) const;
   ResultCode StartWalkLogs(bool resuming);
@@ -179,6 +192,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   int32_t walkPercent_ = 0;
 
   // History.
+  bool lookUpHistory_ = true;  // false while a scan folder is reopened
   bool resume_ = false;
   ScanHistoryEntry resumeState_;
   std::string scanFolder_;

@@ -7,6 +7,8 @@
 #include "engine/fast_ntfs_recovery.h"
 #include "engine/file_system_probes.h"
 #include "engine/professional_recovery.h"
+#include "results/scan_history.h"
+#include "results/scan_log.h"
 #include "storage/disk_device.h"
 #include "storage/partition_mounts.h"
 
@@ -60,6 +62,59 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryForImage(const std::string& im
 
   auto engine = MakeEngine(ClassifyVolume(head), mode);
   if (engine) engine->OpenImage(imagePath, imageNumber);
+  return engine;
+}
+
+namespace {
+
+// A fast engine, opened on its source, continues the log of the earlier scan.
+ResultCode ReopenFastLog(IFileRecoveryParse& engine, const std::string& folder) {
+  CScanHistory& history = CScanHistory::Instance();
+  if (history.SelectScanFolder(folder) != kSuccess) return kPathNotFound;
+  std::string log;
+  if (history.FindLogFile(kFastLogPrefix, log, history.GetScanFolder()) != kSuccess || log.empty())
+    return kFileNotFound;
+  return engine.Scan(log);
+}
+
+}  // namespace
+
+std::unique_ptr<IFileRecoveryParse> ReopenScanOfDisk(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                                     uint16_t sourceId, ScanMode mode, const std::string& folder,
+                                                     ResultCode& result) {
+  if (mode == ScanMode::Professional) {
+    auto deep = std::unique_ptr<CProfessionalRecovery>(
+        static_cast<CProfessionalRecovery*>(MakeEngine(FileSystemKind::Unknown, mode).release()));
+    result = deep->ReopenPartition(driveNumber, firstSector, sectorCount, sourceId, folder);
+    if (result != kSuccess) return nullptr;
+    return deep;
+  }
+  auto engine = CreateRecoveryForDisk(driveNumber, firstSector, sectorCount, sourceId, mode);
+  if (!engine) {
+    result = kReadFault;
+    return nullptr;
+  }
+  result = ReopenFastLog(*engine, folder);
+  if (result != kSuccess) return nullptr;
+  return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> ReopenScanOfImage(const std::string& imagePath, uint16_t imageNumber,
+                                                      ScanMode mode, const std::string& folder, ResultCode& result) {
+  if (mode == ScanMode::Professional) {
+    auto deep = std::unique_ptr<CProfessionalRecovery>(
+        static_cast<CProfessionalRecovery*>(MakeEngine(FileSystemKind::Unknown, mode).release()));
+    result = deep->ReopenImage(imagePath, imageNumber, folder);
+    if (result != kSuccess) return nullptr;
+    return deep;
+  }
+  auto engine = CreateRecoveryForImage(imagePath, imageNumber, mode);
+  if (!engine) {
+    result = kReadFault;
+    return nullptr;
+  }
+  result = ReopenFastLog(*engine, folder);
+  if (result != kSuccess) return nullptr;
   return engine;
 }
 

@@ -62,9 +62,17 @@ std::string MakeUniquePath(const std::string& path) {
   }
 }
 
-std::string RecoveryPathOf(const std::string& destination, const ScanLogRecord& record) {
+std::string RecoveryPathOf(const std::string& destination, const ScanLogRecord& record,
+                           std::string_view originalFolders) {
   std::string_view name = record.NameView();
   std::string folder = destination + "/" + std::string(CategoryFolderOf(name));
+  while (!originalFolders.empty()) {
+    const size_t slash = originalFolders.find('/');
+    const std::string_view part = originalFolders.substr(0, slash);
+    if (!part.empty()) folder = JoinBelow(folder, part);
+    if (slash == std::string_view::npos) break;
+    originalFolders.remove_prefix(slash + 1);
+  }
   return MakeUniquePath(JoinBelow(folder, name));
 }
 

@@ -26,7 +26,11 @@ int32_t CountSeparators(std::string_view path);
 // with the smallest n = 1, 2, ... that names nothing.
 std::string MakeUniquePath(const std::string& path);
 
-// destination/<category folder>/<sanitised name>, made unique.
-std::string RecoveryPathOf(const std::string& destination, const ScanLogRecord& record);
+// destination/<category folder>/<sanitised name>, made unique. With the
+// record's original folders ("Photos/2019/", as the scan log gives them), they
+// are recreated below the category folder, each name made safe:
+// destination/photo/Photos/2019/<name>.
+std::string RecoveryPathOf(const std::string& destination, const ScanLogRecord& record,
+                           std::string_view originalFolders = {});
 
 }  // namespace selvane

@@ -1,20 +1,45 @@
 #include "recovery/recovery_run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "recovery/destination_rules.h"
+#include "results/formatting.h"
 
 namespace selvane {
 
+ResultCode SetFileTimes(const std::string& path, uint64_t accessTime, uint64_t writeTime) {
+  timespec times[2];
+  for (int i = 0; i < 2; ++i) {
+    const uint64_t fileTime = i == 0 ? accessTime : writeTime;
+    if (fileTime == 0) {
+      times[i].tv_sec = 0;
+      times[i].tv_nsec = UTIME_OMIT;
+      continue;
+    }
+    int64_t seconds = 0;
+    uint32_t nanoseconds = 0;
+    FileTimeToUnix(fileTime, seconds, nanoseconds);
+    times[i].tv_sec = static_cast<time_t>(seconds);
+    times[i].tv_nsec = static_cast<long>(nanoseconds);
+  }
+  if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return LastResult();
+  return kSuccess;
+}
+
 ResultCode RunRecovery(const std::vector<RecoveryItem>& items, const std::string& destination,
                        const RecoveryResultCallback& onResult, const RecoveryProgressCallback& onProgress,
-                       RecoveryTally& tally) {
+                       RecoveryTally& tally, const RecoveryOptions& options) {
   tally = RecoveryTally{};
   tally.total = static_cast<uint32_t>(items.size());
   const std::string base = DestinationText(destination);
   const int32_t rootSeparators = CountSeparators(base);
 
   for (const RecoveryItem& item : items) {
-    const std::string path = RecoveryPathOf(base, item.record);
+    const std::string path = RecoveryPathOf(base, item.record, item.originalFolders);
     auto finish = [&](const std::string& file, ResultCode result) {
+      if (result == kSuccess && options.setTimes && !item.record.IsFolderRecord())
+        SetFileTimes(file, item.record.AccessTime, item.record.WriteTime);
       ++tally.processed;
       if (result != kSuccess) ++tally.failed;
       if (onResult) onResult(file, result);

@@ -16,6 +16,15 @@ namespace selvane {
 struct RecoveryItem {
   IFileRecoveryParse* engine = nullptr;  // none: the record counts as failed
   ScanLogRecord record;
+  // The record's folders on its volume ("Photos/2019/"), recreated below the
+  // category folder; empty: the file goes into the category folder itself.
+  std::string originalFolders;
+};
+
+struct RecoveryOptions {
+  // Sets each written file's modification and access times from its record
+  // (where the record has them).
+  bool setTimes = false;
 };
 
 struct RecoveryTally {
@@ -35,6 +44,10 @@ using RecoveryProgressCallback = std::function<bool(const std::string& path, int
 // else 0.
 ResultCode RunRecovery(const std::vector<RecoveryItem>& items, const std::string& destination,
                        const RecoveryResultCallback& onResult, const RecoveryProgressCallback& onProgress,
-                       RecoveryTally& tally);
+                       RecoveryTally& tally, const RecoveryOptions& options = {});
+
+// Sets a file's access and modification times from FILETIMEs; a time of 0
+// leaves that one as it is.
+ResultCode SetFileTimes(const std::string& path, uint64_t accessTime, uint64_t writeTime);
 
 }  // namespace selvane

@@ -232,6 +232,16 @@ void CScanHistory::DropScanNumber() {
   if (counter_ > 0) --counter_;
 }
 
+ResultCode CScanHistory::SelectScanFolder(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (path.empty() || !IsBelow(path, root_) || IsBelow(root_, path)) return kInvalidParameter;
+  if (!std::filesystem::is_directory(path)) return kPathNotFound;
+  haveCurrent_ = true;
+  currentFolder_ = path + "/";
+  return kSuccess;
+}
+
 void CScanHistory::SetCurrent(const ScanHistoryEntry* entry) {
   haveCurrent_ = entry != nullptr;
   currentFolder_ = entry ? entry->folder : std::string();

@@ -46,6 +46,9 @@ class CScanHistory {
   std::string GetScanFolder();
   void BeginNewScan();
   void DropScanNumber();
+  // Makes an existing scan folder (below the root) the current one, so that the
+  // logs in it can be reopened; the history's entries do not change.
+  ResultCode SelectScanFolder(const std::string& folder);
   // A partition's earlier scan; mountPoint is used for its free bytes ("" when unmounted).
   int FindSourceScan(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, const std::string& mountPoint,
                      ScanHistoryEntry& out);

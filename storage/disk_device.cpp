@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include "platform/drive_registry.h"
+#include "storage/image_drives.h"
 
 #include <algorithm>
 #include "platform/mounts.h"
@@ -44,6 +45,8 @@ ResultCode QueryLength(const DiskDevice& drive, uint64_t& bytes) {
 
 ResultCode OpenDriveHandle(int driveNumber, DiskDevice& out) {
   out = DiskDevice{};
+  // An image file opened as a drive: 512-byte sectors and the file's length.
+  if (auto image = AttachedImagePath(driveNumber)) return OpenFile(*image, OpenMode::ReadOnly, out.handle);
   auto name = DriveName(driveNumber);
   if (!name) return kFileNotFound;
   out.driveName = *name;

@@ -164,6 +164,22 @@ TEST(DestinationRules, UniquePathsAndRecoveryPaths) {
   record.SetName("../../escape.jpg");
   std::string hostile = RecoveryPathOf(destination, record);
   EXPECT_EQ(hostile, destination + "/photo/.._.._escape.jpg");
+
+  // The original folders kept below the category folder: each made safe, none followed.
+  record.SetName("IMG_2.JPG");
+  const struct {
+    const char* folders;
+    const char* path;
+  } kept[] = {
+      {"DCIM/100CANON/", "/photo/DCIM/100CANON/IMG_2.JPG"},
+      {"", "/photo/IMG_2.JPG"},
+      {"../../etc/", "/photo/__/__/etc/IMG_2.JPG"},
+      {"a//./b/", "/photo/a/_/b/IMG_2.JPG"},
+  };
+  for (const auto& c : kept) {
+    const std::string path = RecoveryPathOf(destination, record, c.folders);
+    EXPECT_EQ(path.substr(destination.size()), c.path) << c.folders;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -133,8 +135,7 @@ CommandResult RunShell(const std::string& command) {
   return result;
 }
 
-namespace {
-std::string Quote(const std::string& arg) {
+std::string ShellQuote(const std::string& arg) {
   std::string out = "'";
   for (char c : arg) {
     if (c == '\'') out += "'\\''";
@@ -142,18 +143,36 @@ std::string Quote(const std::string& arg) {
   }
   return out + "'";
 }
-}  // namespace
+
+std::string SelvanePath() {
+  std::error_code ec;
+  const auto installed = fs::last_write_time(SELVANE_CLI_PATH, ec);
+  if (ec) {
+    ADD_FAILURE() << SELVANE_CLI_PATH << " is not installed: run the tests through ctest, which installs first, or "
+                  << "cmake --install <build> --prefix " << SELVANE_TEST_PREFIX;
+    return {};
+  }
+  // Installing keeps the build's time, to the second.
+  if (installed + std::chrono::seconds(1) < fs::last_write_time(SELVANE_BUILT_CLI_PATH, ec)) {
+    ADD_FAILURE() << SELVANE_CLI_PATH << " is older than the program built: run the tests through ctest, or "
+                  << "cmake --install <build> --prefix " << SELVANE_TEST_PREFIX;
+    return {};
+  }
+  return SELVANE_CLI_PATH;
+}
 
 CommandResult RunSelvane(const std::vector<std::string>& args, const std::string& extraEnv) {
+  const std::string program = SelvanePath();
+  if (program.empty()) return {};
   TempDir scratch;
   std::string errPath = scratch / "stderr";
-  std::string command = extraEnv + (extraEnv.empty() ? "" : " ") + Quote(SELVANE_CLI_PATH);
+  std::string command = extraEnv + (extraEnv.empty() ? "" : " ") + ShellQuote(program);
   for (const auto& arg : args) {
     command += ' ';
-    command += Quote(arg);
+    command += ShellQuote(arg);
   }
   command += " 2>";
-  command += Quote(errPath);
+  command += ShellQuote(errPath);
   command += " </dev/null";
   CommandResult result = RunShell(command);
   auto err = ReadFile(errPath);

@@ -60,8 +60,17 @@ struct CommandResult {
   std::string err;
 };
 
-// Runs the selvane program with arguments, capturing both streams.
+// The installed selvane program the tests run (ctest installs it into the
+// build tree first); "" after a failed check (a missing or outdated install),
+// which the check reports as a test failure.
+std::string SelvanePath();
+
+// Runs the installed selvane program with arguments, capturing both streams.
+// extraEnv is put in front of the command ("SELVANE_DATA_DIR=/tmp/x").
 CommandResult RunSelvane(const std::vector<std::string>& args, const std::string& extraEnv = "");
+
+// Quotes a text for the shell.
+std::string ShellQuote(const std::string& text);
 
 // Runs a shell command, returning its exit code and standard output.
 CommandResult RunShell(const std::string& command);
