@@ -38,9 +38,9 @@ struct ImageCopyJob {
   uint64_t firstSkipped = 0;
 };
 
-// Fills the job (keeping skipBad) and opens both sides: the drive read-only, and the image file created or cut to length 0. Refuses (87) to
-// write the image onto the drive's own node or, for a loop device, its
-// backing file.
+// Fills the job (keeping skipBad) and opens both sides: the drive read-only,
+// and the image file created or cut to length 0. Refuses (87) to write the
+// image onto the drive's own node or, for a loop device, its backing file.
 ResultCode OpenImageCopy(ImageCopyJob& job, int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                          const std::string& imagePath, ImageProgressCallback progress);
 
@@ -50,13 +50,14 @@ ResultCode OpenImageCopy(ImageCopyJob& job, int32_t driveNumber, uint64_t firstS
 // nonzero value. With skipBad a chunk that fails is read again sector by
 // sector and each unreadable sector becomes zeros in the image, counted in
 // sectorsSkipped (one pass, no retries of a bad sector, as a first rescue
-// pass does); the copy then returns 0 even though sectors were skipped. Always closes both sides; a partial image stays as long as
-// what was copied.
+// pass does); the copy then returns 0 even though sectors were skipped.
+// Always closes both sides; a partial image stays as long as what was copied.
 ResultCode CopyDiskToImage(ImageCopyJob& job, int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                            const std::string& imagePath, ImageProgressCallback progress);
 
-// Reads sectorCount whole sectors at byte `offset` in calls of at most 64 KiB. 0, or 30 when a call fails or returns nothing; sectorsRead
-// counts the whole sectors that arrived.
+// Reads sectorCount whole sectors at byte `offset` in calls of at most 64 KiB.
+// 0, or 30 when a call fails or returns nothing; sectorsRead counts the whole
+// sectors that arrived.
 ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, uint64_t offset, void* buffer,
                             uint32_t sectorSize, uint32_t& sectorsRead);
 
