@@ -651,13 +651,24 @@ ResultCode CFastFatRecovery::LoadAllocationBitmap() {
 }
 
 ResultCode CFastFatRecovery::FindFreeRun(uint64_t& sector, uint64_t& sectorCount) {
+  // The caller counts in the device's sectors, the bitmap in the volume's own
+  // (an image of a volume with 4,096-byte sectors is read in 512-byte ones).
+  const uint64_t end = partitionSectors_;
   if (!bitmap_.IsLoaded()) {
     // Without the bitmap nothing is known to be in use.
-    sector = std::min(sector, volumeSectors_);
-    sectorCount = volumeSectors_ - sector;
+    sector = std::min(sector, end);
+    sectorCount = end - sector;
     return 1;
   }
-  bitmap_.FindFreeRun(sector, sectorCount, geometry_.firstDataSector, geometry_.sectorsPerCluster, volumeSectors_);
+  const uint64_t bps = geometry_.bytesPerSector;
+  uint64_t volumeSector = sector >= end ? volumeSectors_ : sector * deviceSectorSize_ / bps;
+  uint64_t volumeCount = 0;
+  bitmap_.FindFreeRun(volumeSector, volumeCount, geometry_.firstDataSector, geometry_.sectorsPerCluster,
+                      volumeSectors_);
+  const uint64_t runStart = std::max(sector, volumeSector * bps / deviceSectorSize_);
+  const uint64_t runEnd = std::min(end, (volumeSector + volumeCount) * bps / deviceSectorSize_);
+  sector = std::min(runStart, end);
+  sectorCount = runEnd > sector ? runEnd - sector : 0;
   return 1;
 }
 

@@ -105,6 +105,9 @@ void CFastNtfsRecovery::LoadMftRuns() {
       CollectAttributeRuns(volume_, recordBuffer_, kAttrData, runs) == kSuccess &&
       runs.runs.size() > volume_.mftRuns.size())
     volume_.mftRuns = runs.runs;
+  // The MFT is never sparse: a run without clusters is damage, and the MFT ends there.
+  auto sparse = std::find_if(volume_.mftRuns.begin(), volume_.mftRuns.end(), [](const MftRun& r) { return r.sparse; });
+  volume_.mftRuns.erase(sparse, volume_.mftRuns.end());
 }
 
 ResultCode CFastNtfsRecovery::SetCallbacks(ProgressCallback progress, FileProgressCallback fileProgress,
@@ -174,7 +177,9 @@ ResultCode CFastNtfsRecovery::ReadMftSectors(uint64_t mftSector, uint32_t count,
 ResultCode CFastNtfsRecovery::ScanMft() {
   using Clock = std::chrono::steady_clock;
   const uint32_t spr = volume_.sectorsPerRecord;
-  const uint64_t total = SaturatingMul(RunClusters(volume_.mftRuns), volume_.sectorsPerCluster);
+  // A damaged run list cannot make the walk longer than the device.
+  const uint64_t total =
+      std::min(SaturatingMul(RunClusters(volume_.mftRuns), volume_.sectorsPerCluster), device_.totalSectors);
   const uint32_t chunkSectors = spr * kRecordsPerChunk;
   const auto start = Clock::now();
   auto lastEstimate = start;

@@ -114,7 +114,19 @@ void CProfessionalRecovery::DiscardEarlierScan() {
 
 ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FileProgressCallback fileProgress,
                                                int32_t scale) {
-  progress_ = progress;
+  // Carving reports while a size rule reads ahead of the walk; the bar of the
+  // walk never moves back when the walk then reports its own position.
+  progress_ = nullptr;
+  if (progress) {
+    progress_ = [this, progress](int32_t percent, int32_t share, int32_t secondsLeft, uint64_t done, uint64_t total,
+                                 uint64_t files) {
+      if (share == kWalkScale) {
+        percent = std::max(percent, walkPercent_);
+        walkPercent_ = percent;
+      }
+      return progress(percent, share, secondsLeft, done, total, files);
+    };
+  }
   // The shares apply to the scan's bar; a file being written still ends at 100 %.
   FileProgressCallback files;
   if (fileProgress) {
@@ -122,10 +134,11 @@ ResultCode CProfessionalRecovery::SetCallbacks(ProgressCallback progress, FilePr
       return fileProgress(percent, scale, error, path);
     };
   }
+  deletedProgress_ = progress;
   if (deleted_) deleted_->SetCallbacks(progress, files, kDeletedPhaseScale);
-  fat_->SetCallbacks(progress, files, kWalkScale);
-  ntfs_->SetCallbacks(progress, files, kWalkScale);
-  carving_->SetCallbacks(progress, files, kWalkScale);
+  fat_->SetCallbacks(progress_, files, kWalkScale);
+  ntfs_->SetCallbacks(progress_, files, kWalkScale);
+  carving_->SetCallbacks(progress_, files, kWalkScale);
   return kSuccess;
 }
 
@@ -152,8 +165,9 @@ ResultCode CProfessionalRecovery::RunScan() {
   ResultCode result = kSuccess;
   bool deletedPhaseFailed = false;
 
+  walkPercent_ = 0;
   if (deleted_) {
-    deleted_->SetCallbacks(progress_, nullptr, kDeletedPhaseScale);
+    deleted_->SetCallbacks(deletedProgress_, nullptr, kDeletedPhaseScale);
     // An ext volume's engine knows no free space: its whole partition is walked.
     walk.freeOnly = (kind_ == FileSystemKind::Ntfs || kind_ == FileSystemKind::Fat) &&
                     deleted_->LoadAllocationBitmap() == kSuccess;

@@ -174,7 +174,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   std::unique_ptr<CProfessionalNtfsRecovery> ntfs_;
   std::unique_ptr<CFileTypeRecovery> carving_;
 
-  ProgressCallback progress_;
+  ProgressCallback progress_;         // of the walk's engines, never moving back
+  ProgressCallback deletedProgress_;  // as registered
+  int32_t walkPercent_ = 0;
 
   // History.
   bool resume_ = false;

@@ -112,6 +112,25 @@ for image in images:
         f.seek(start)
         put(walk, image, f.read(131072))
 
+# NTFS: the head of each NTFS volume (boot sector and the records in use of
+# its MFT) for the scan, and its MFT records one by one for the record parser.
+scan = target("fast_ntfs_scan_fuzz")
+records = target("ntfs_record_fuzz")
+for image in images:
+    with open(os.path.join(fixtures, image), "rb") as f:
+        head = f.read(262144)
+    if len(head) < 512 or head[3:11] != b"NTFS    ":
+        continue
+    put(scan, image, head)
+    bps = struct.unpack_from("<H", head, 11)[0] or 512
+    cluster = bps * head[13]
+    mft = struct.unpack_from("<Q", head, 48)[0] * cluster
+    size = 1024 if bps == 512 else bps
+    for n in range(0, 96):
+        rec = head[mft + n * size:mft + (n + 1) * size]
+        if rec[:4] == b"FILE":
+            put(records, f"{image}-{n}", bytes([0 if size == 1024 else 1]) + rec)
+
 # Partition tables: the first 64 KiB of every image (MBR disks among them), and
 # a GPT: protective MBR, header at sector 1, one entry at sector 2.
 tables = target("partition_table_fuzz")

@@ -207,6 +207,24 @@ TEST_F(DeepScanResumeCli, ResumeAndRestart) {
   EXPECT_EQ(RunSelvane({"recover", image_, "--to", dir_ / "out", "--resume", "--restart"}).exitCode, 2);
 }
 
+// On a terminal the command asks whether to resume an earlier scan.
+TEST_F(DeepScanResumeCli, AsksOnATerminal) {
+  if (test::RunShell("command -v script >/dev/null").exitCode != 0) GTEST_SKIP() << "script(1) is not installed";
+  ASSERT_EQ(RunSelvane({"scan", image_}).exitCode, 0);
+  auto onTerminal = [&](const char* answer) {
+    // script(1) runs the command on a pseudo-terminal fed with the answer.
+    return test::RunShell(std::string("printf '") + answer + "\\n' | script -qec \"" + SELVANE_CLI_PATH + " scan '" +
+                          image_ + "'\" /dev/null 2>&1");
+  };
+  const auto yes = onTerminal("y");
+  EXPECT_NE(yes.out.find("Resume it? [Y/n]"), std::string::npos) << yes.out;
+  EXPECT_NE(yes.out.find("Resuming the deep scan"), std::string::npos) << yes.out;
+  const auto no = onTerminal("n");
+  EXPECT_NE(no.out.find("Resume it? [Y/n]"), std::string::npos) << no.out;
+  EXPECT_EQ(no.out.find("Resuming the deep scan"), std::string::npos) << no.out;
+  EXPECT_NE(no.out.find("Deep scan of"), std::string::npos) << no.out;
+}
+
 // Ctrl-C during the walk: the walks are finished, what was found is listed,
 // the position is saved with a word on how to go on, and the exit code is 130.
 TEST_F(DeepScanResumeCli, InterruptedByCtrlC) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -187,6 +188,70 @@ TEST_P(FatFixture, RecoversADeletedFolderTree) {
     const std::string written = dir / (path + std::string(record->NameView()));
     EXPECT_EQ(test::Sha256OfFile(written), entry.sha256) << written;
   }
+}
+
+// The value of a string field of one JSON line (the writer escapes only quotes,
+// backslashes and control characters).
+std::string JsonString(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":\"";
+  size_t at = line.find(marker);
+  if (at == std::string::npos) return {};
+  std::string value;
+  for (at += marker.size(); at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] == '\\' && at + 1 < line.size()) ++at;
+    value += line[at];
+  }
+  return value;
+}
+
+bool PathMatches(const std::string& found, const std::vector<std::string>& components) {
+  std::vector<std::string> parts;
+  std::stringstream stream(found);
+  for (std::string part; std::getline(stream, part, '/');)
+    if (!part.empty()) parts.push_back(part);
+  if (parts.size() != components.size()) return false;
+  for (size_t i = 0; i < parts.size(); ++i)
+    if (!NameMatches(parts[i], components[i])) return false;
+  return true;
+}
+
+TEST_P(FatFixture, ScanCommandShowsEachDeletedFileInItsFolder) {
+  const std::string env = "SELVANE_DATA_DIR='" + (dir / "cli-data") + "'";
+  const auto result = test::RunSelvane({"scan", image, "--mode", "fast", "--json"}, env);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  std::vector<std::string> paths;
+  std::stringstream lines(result.out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_NE(line.find("\"engine\":\"fat\""), std::string::npos) << line;
+    if (line.find("\"folder\":false") != std::string::npos) paths.push_back(JsonString(line, "path"));
+  }
+  for (const auto& entry : manifest) {
+    size_t matches = 0;
+    for (const auto& path : paths) matches += PathMatches(path, entry.components) ? 1 : 0;
+    if (entry.state == "live") {
+      EXPECT_EQ(matches, 0u) << "a live file is listed: " << entry.path;
+    } else if (entry.state == "deleted" && entry.path != "/SCHREIB.GSC") {
+      EXPECT_EQ(matches, 1u) << entry.path << " in\n" << result.out;
+    }
+  }
+}
+
+TEST_P(FatFixture, RecoverCommandGetsEveryDeletedFileBackByteForByte) {
+  const std::string env = "SELVANE_DATA_DIR='" + (dir / "cli-data") + "'";
+  const std::string out = dir / "out";
+  const auto result = test::RunSelvane({"recover", image, "--mode", "fast", "--to", out}, env);
+  ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+  std::multimap<std::string, std::string> recovered;  // name -> content hash
+  for (const auto& file : std::filesystem::recursive_directory_iterator(out))
+    if (file.is_regular_file()) recovered.emplace(file.path().filename().string(), test::Sha256OfFile(file.path()));
+  for (const auto& entry : manifest) {
+    if (entry.state != "deleted" || entry.path == "/SCHREIB.GSC") continue;
+    bool same = false;
+    for (const auto& [name, sha] : recovered)
+      same = same || (NameMatches(name, entry.components.back()) && sha == entry.sha256);
+    EXPECT_TRUE(same) << entry.path << " did not come back under its name, intact";
+  }
+  EXPECT_NE(result.out.find(" 0 failed"), std::string::npos) << result.out;
 }
 
 // A FAT32 partition at sector 2048 of a disk: every sector the engine reads is

@@ -527,6 +527,42 @@ TEST_F(FastFatRecoveryTest, FreeRunsComeFromTheFat) {
   EXPECT_EQ(sector, g.ClusterSector(31));
 }
 
+TEST_F(FastFatRecoveryTest, FreeRunsOfAVolumeWithLargeSectorsAreCountedInTheImagesSectors) {
+  FatImageSpec spec;
+  spec.bytesPerSector = 4096;
+  spec.sectorsPerCluster = 1;
+  spec.totalSectors = 4300;
+  spec.reservedSectors = 1;
+  FatImageBuilder b(spec);
+  b.Chain({2, 3});
+  b.Chain({10});
+  b.WriteEntries(0, 0, {ShortEntry("GONE    BIN", kArchive, 4, 5000, true)});
+  b.Write(4, 0, PatternBytes(4096, 4));
+  b.Write(5, 0, PatternBytes(904, 5));
+  b.Save(dir / "volume.img");
+  ASSERT_EQ(engine.OpenImage(dir / "volume.img", 1), kSuccess);
+  ASSERT_EQ(engine.LoadAllocationBitmap(), kSuccess);
+  const uint64_t perSector = 4096 / 512;
+  const uint64_t data = engine.Geometry().firstDataSector * perSector;
+  uint64_t sector = 0, count = 0;
+  engine.FindFreeRun(sector, count);
+  EXPECT_EQ(sector, data + 2 * perSector) << "cluster 4, in 512-byte sectors";
+  EXPECT_EQ(count, 6 * perSector) << "clusters 4 to 9";
+  sector = data + 2 * perSector + 3;  // inside the run: stays where it is
+  engine.FindFreeRun(sector, count);
+  EXPECT_EQ(sector, data + 2 * perSector + 3);
+  EXPECT_EQ(count, 6 * perSector - 3);
+
+  ASSERT_EQ(engine.Scan(""), kSuccess);
+  const auto root = List(nullptr, 0);
+  ASSERT_EQ(root.size(), 1u);
+  ASSERT_EQ(engine.RecoverItem(root.front(), dir / "gone.bin", 0), kSuccess);
+  auto expected = PatternBytes(4096, 4);
+  auto tail = PatternBytes(904, 5);
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  EXPECT_EQ(test::ReadFile(dir / "gone.bin"), expected);
+}
+
 TEST_F(FastFatRecoveryTest, AnEngineThatDidNotOpenFailsItsScan) {
   test::WriteFile(dir / "garbage.img", std::vector<uint8_t>(64 * 1024, 0x11));
   EXPECT_NE(engine.OpenImage(dir / "garbage.img", 1), kSuccess);

@@ -23,7 +23,6 @@
 namespace selvane {
 namespace {
 
-using test::FileNameSpec;
 using test::MftRecordBuilder;
 
 constexpr uint16_t kImageId = 1001;
@@ -202,7 +201,12 @@ TEST_F(DeepScan, DataCrossingTheEndOfABlock) {
   // The walk reports after each block; the JPEG's size rule reports while it
   // reads ahead too, which is why only these counts are looked for.
   std::set<uint64_t> done;
-  for (const Report& r : reports) done.insert(r.done);
+  for (size_t i = 0; i < reports.size(); ++i) {
+    done.insert(reports[i].done);
+    if (i > 0) {
+      EXPECT_GE(reports[i].shown, reports[i - 1].shown) << "the bar moved back at report " << i;
+    }
+  }
   EXPECT_TRUE(done.count(kBlockSectors - 1 + jpegSectors));
   EXPECT_TRUE(done.count(2 * kBlockSectors - 1 + jpegSectors));
   EXPECT_EQ(reports[reports.size() - 2].done, image.size() / 512);
@@ -479,7 +483,14 @@ TEST_F(DeepScan, QueriesAreHandedToTheEngineThatFoundTheRecord) {
   ASSERT_EQ(engine->QueryFolderPath(inside[0], path), kSuccess);
   EXPECT_EQ(path, "Dokumente/");
   ASSERT_EQ(engine->RecoverItem(inside[0], dir_ / "out.bin", 0), kSuccess);
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "out.bin"));
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "out.bin"), inside[0].FileSize);
+  const auto text = std::find_if(root.begin(), root.end(), [](const auto& r) { return r.NameView() == "Liesmich.txt"; });
+  ASSERT_NE(text, root.end());
+  std::vector<uint8_t> buffer(4096);
+  uint32_t size = static_cast<uint32_t>(buffer.size());
+  std::string temporary;
+  ASSERT_EQ(engine->ReadItemData(*text, temporary, buffer, size, nullptr), kSuccess);
+  EXPECT_EQ(size, text->FileSize);
 
   ScanLogRecord stranger = inside[0];
   stranger.EngineCode = 9;
