@@ -60,6 +60,7 @@ printf 'selvane deep scan: %6.2f s  %7.1f MiB/s  time ratio to cat %s\n' "$scan_
 
 if command -v photorec >/dev/null 2>&1; then
   mkdir -p "$work/photorec"
+  cd "$work"  # PhotoRec writes photorec.log into the current folder
   cat "$image" >/dev/null
   photorec_s=$(seconds photorec /log /d "$work/photorec/recup" /cmd "$image" \
     options,paranoid,fileopt,everything,enable,wholespace,search)

@@ -15,7 +15,7 @@
 namespace selvane::cli {
 
 const char* const kImageHelp =
-    "Usage: selvane image SOURCE OUT.img [--force] [--quiet]\n"
+    "Usage: selvane image SOURCE OUT.img [--force] [--skip-bad] [--quiet]\n"
     "\n"
     "Copies a whole disk (/dev/sdb) or one partition (/dev/sdb1) sector by sector\n"
     "into a raw image file, then \"selvane scan OUT.img\" scans the copy instead of\n"
@@ -28,11 +28,14 @@ const char* const kImageHelp =
     "the files you want back, unless --force is given.\n"
     "\n"
     "A read error stops the copy; the image keeps everything read before it.\n"
+    "With --skip-bad the copy goes on instead: each unreadable sector is written\n"
+    "as zeros and the number of such sectors is reported at the end.\n"
     "Ctrl-C stops the copy and keeps the partial image.\n"
     "\n"
     "Options:\n"
-    "  --force  write OUT.img even on a file system of the source drive\n"
-    "  --quiet  no progress\n"
+    "  --force     write OUT.img even on a file system of the source drive\n"
+    "  --skip-bad  go on past unreadable sectors, writing zeros in their place\n"
+    "  --quiet     no progress\n"
     "\n"
     "Exit codes: 0 copied, 2 usage error or refused destination, 3 the source\n"
     "cannot be read (the partial image is kept), 4 the image cannot be written,\n"
@@ -44,7 +47,7 @@ const char* const kImageHelp =
 int RunImage(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   std::string error;
-  if (!ParseArguments(args, {"--force", "--quiet"}, {}, parsed, error)) return UsageError("image", error);
+  if (!ParseArguments(args, {"--force", "--skip-bad", "--quiet"}, {}, parsed, error)) return UsageError("image", error);
   if (parsed.positional.size() != 2) return UsageError("image", "expected SOURCE and OUT.img");
   const std::string& sourcePath = parsed.positional[0];
   const std::string& imagePath = parsed.positional[1];
@@ -81,6 +84,7 @@ int RunImage(const std::vector<std::string>& args) {
   ProgressDisplay display(parsed.Has("--quiet") ? ProgressDisplay::Mode::Quiet : ProgressDisplay::Mode::Auto);
   display.Stage("Copying", false);
   ImageCopyJob job;
+  job.skipBad = parsed.Has("--skip-bad");
   ResultCode rc =
       CopyDiskToImage(job, source.driveNumber, partition ? source.firstSector : 0, partition ? source.sectorCount : 0,
                       imagePath, [&](int32_t percent, uint64_t done, uint64_t total, int32_t secondsLeft) -> int32_t {
@@ -96,6 +100,10 @@ int RunImage(const std::vector<std::string>& args) {
 
   const unsigned long long copied = job.sectorsCopied;
   const unsigned long long total = job.sectorCount;
+  if (job.sectorsSkipped)
+    std::fprintf(stderr, "selvane image: %llu unreadable sectors (the first is sector %llu) were written as zeros.\n",
+                 static_cast<unsigned long long>(job.sectorsSkipped),
+                 static_cast<unsigned long long>(job.firstSkipped));
   if (rc == kSuccess) {
     std::printf("Copied %llu sectors (%s) of %s into %s.\nScan the image with: selvane scan %s\n", copied,
                 FormatSize(static_cast<int64_t>(job.sectorsCopied * static_cast<uint64_t>(job.sectorSize))).c_str(),

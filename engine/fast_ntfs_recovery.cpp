@@ -158,10 +158,17 @@ ResultCode CFastNtfsRecovery::ReadMftSectors(uint64_t mftSector, uint32_t count,
     }
     const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(contiguous, count - filled));
     uint32_t read = 0;
-    if (ResultCode rc =
-            ReadSectors(static_cast<int32_t>(take), device_, out + size_t{filled} * bps, absolute, bps, read);
-        rc != kSuccess)
-      return rc;
+    if (ReadSectors(static_cast<int32_t>(take), device_, out + size_t{filled} * bps, absolute, bps, read) !=
+        kSuccess) {
+      // An unreadable stretch costs only its own records: the rest of the run
+      // is read sector by sector and a bad sector is left as zeros, which no
+      // record check accepts.
+      for (uint32_t i = read; i < take; ++i) {
+        uint8_t* sector = out + size_t{filled + i} * bps;
+        uint32_t one = 0;
+        if (ReadSectors(1, device_, sector, absolute + i, bps, one) != kSuccess) std::fill_n(sector, bps, 0);
+      }
+    }
     filled += take;
   }
   return kSuccess;

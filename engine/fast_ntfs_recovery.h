@@ -77,6 +77,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse {
   ResultCode FinishOpen(std::span<const uint8_t> boot, uint32_t firstSectorSize, uint64_t firstSector,
                         uint64_t sectorCount, uint16_t sourceId);
   void LoadMftRuns();
+  // Reads MFT sectors through the run list; unreadable sectors come back as zeros.
   ResultCode ReadMftSectors(uint64_t mftSector, uint32_t count, uint8_t* out);
   ResultCode ScanMft();
   void ProcessDeletedRecord(uint32_t number, std::span<uint8_t> record);

@@ -27,8 +27,8 @@ void CloseJob(ImageCopyJob& job) {
 
 }  // namespace
 
-ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, void* buffer, uint32_t sectorSize,
-                            uint32_t& sectorsRead) {
+ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, uint64_t offset, void* buffer,
+                            uint32_t sectorSize, uint32_t& sectorsRead) {
   sectorsRead = 0;
   const uint64_t total = uint64_t{sectorCount} * sectorSize;
   auto* out = static_cast<uint8_t*>(buffer);
@@ -36,7 +36,7 @@ ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, void
   ResultCode rc = kSuccess;
   while (done < total) {
     const size_t ask = static_cast<size_t>(std::min<uint64_t>(total - done, kChunkBytes));
-    const ssize_t n = handle.Read(out + done, ask);
+    const ssize_t n = handle.ReadAt(out + done, ask, offset + done);
     if (n <= 0) {
       rc = kReadFault;
       break;
@@ -78,12 +78,12 @@ ResultCode OpenImageCopy(ImageCopyJob& job, int32_t driveNumber, uint64_t firstS
   job.sectorCount = sectorCount;
   job.progress = std::move(progress);
   job.sectorsCopied = 0;
+  job.sectorsSkipped = 0;
+  job.firstSkipped = 0;
 
   if (ResultCode rc = OpenPhysicalDrive(driveNumber, job.drive); rc != kSuccess) return rc;
   job.sectorSize = static_cast<int32_t>(GetDriveSectorSize(job.drive));
   if (job.sectorCount == 0) job.sectorCount = job.drive.totalSectors;
-  if (ResultCode rc = job.drive.handle.Seek(firstSector * static_cast<uint64_t>(job.sectorSize)); rc != kSuccess)
-    return rc;
   if (CheckImageDestination(driveNumber, imagePath).conflict == DestinationConflict::SameStorage)
     return kInvalidParameter;
   if (ResultCode rc = CreateOutputFile(imagePath, job.image); rc != kSuccess) return rc;
@@ -117,9 +117,25 @@ ResultCode CopyDiskToImage(ImageCopyJob& job, int32_t driveNumber, uint64_t firs
   uint64_t done = 0;
   while (remaining != 0) {
     const uint64_t chunk = std::min<uint64_t>(remaining, chunkBytes);
+    const uint32_t chunkSectors = static_cast<uint32_t>(chunk / sectorSize);
+    const uint64_t offset = (job.firstSector + done / sectorSize) * sectorSize;
     uint32_t sectorsRead = 0;
-    const ResultCode readResult = ReadWholeSectors(static_cast<uint32_t>(chunk / sectorSize), job.drive.handle,
-                                                   buffer.get(), sectorSize, sectorsRead);
+    ResultCode readResult =
+        ReadWholeSectors(chunkSectors, job.drive.handle, offset, buffer.get(), sectorSize, sectorsRead);
+    if (readResult != kSuccess && job.skipBad) {
+      // Sector by sector through the rest of the chunk; a bad one becomes zeros.
+      for (uint32_t i = sectorsRead; i < chunkSectors; ++i) {
+        uint8_t* sector = buffer.get() + uint64_t{i} * sectorSize;
+        uint32_t one = 0;
+        if (ReadWholeSectors(1, job.drive.handle, offset + uint64_t{i} * sectorSize, sector, sectorSize, one) !=
+            kSuccess) {
+          std::fill(sector, sector + sectorSize, uint8_t{0});
+          if (job.sectorsSkipped++ == 0) job.firstSkipped = job.firstSector + done / sectorSize + i;
+        }
+      }
+      sectorsRead = chunkSectors;
+      readResult = kSuccess;
+    }
     // The whole sectors a failing chunk still delivered are kept in the image.
     uint32_t sectorsWritten = 0;
     if (sectorsRead != 0) result = WriteWholeSectors(job.image, buffer.get(), sectorsRead, sectorSize, sectorsWritten);

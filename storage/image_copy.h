@@ -29,30 +29,37 @@ struct ImageCopyJob {
   ImageProgressCallback progress;
   // Milliseconds of a steady clock; the system's when empty (tests set a fake one).
   std::function<uint64_t()> clockMs;
+  // Go on past sectors that cannot be read, writing zeros in their place.
+  bool skipBad = false;
   // Sectors written to the image so far: the length of a partial image.
   uint64_t sectorsCopied = 0;
+  // Unreadable sectors written as zeros (with skipBad), and the first of them.
+  uint64_t sectorsSkipped = 0;
+  uint64_t firstSkipped = 0;
 };
 
-// Fills the job and opens both sides: the drive read-only and positioned at
-// firstSector, and the image file created or cut to length 0. Refuses (87) to
-// write the image onto the drive's own node or, for a loop device, its
-// backing file.
+// Fills the job (keeping skipBad) and opens both sides: the drive read-only,
+// and the image file created or cut to length 0. Refuses (87) to write the
+// image onto the drive's own node or, for a loop device, its backing file.
 ResultCode OpenImageCopy(ImageCopyJob& job, int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                          const std::string& imagePath, ImageProgressCallback progress);
 
 // Runs a whole copy: 64 KiB reads and writes strictly in order, progress after
 // every chunk. Returns 0, the system error that ended it (30 for a read error,
 // after writing the whole sectors that chunk delivered), or the callback's
-// nonzero value. Always closes both sides; a partial image stays as long as
-// what was copied.
+// nonzero value. With skipBad a chunk that fails is read again sector by
+// sector and each unreadable sector becomes zeros in the image, counted in
+// sectorsSkipped (one pass, no retries of a bad sector, as a first rescue
+// pass does); the copy then returns 0 even though sectors were skipped.
+// Always closes both sides; a partial image stays as long as what was copied.
 ResultCode CopyDiskToImage(ImageCopyJob& job, int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                            const std::string& imagePath, ImageProgressCallback progress);
 
-// Reads sectorCount whole sectors from the current position in calls of at
-// most 64 KiB. 0, or 30 when a call fails or returns nothing; sectorsRead
-// counts the whole sectors that arrived.
-ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, void* buffer, uint32_t sectorSize,
-                            uint32_t& sectorsRead);
+// Reads sectorCount whole sectors at byte `offset` in calls of at most 64 KiB.
+// 0, or 30 when a call fails or returns nothing; sectorsRead counts the whole
+// sectors that arrived.
+ResultCode ReadWholeSectors(uint32_t sectorCount, const FileHandle& handle, uint64_t offset, void* buffer,
+                            uint32_t sectorSize, uint32_t& sectorsRead);
 
 // Writes sectorCount whole sectors at the current position, repeating for what
 // a call left unwritten. 0 or the system error; sectorsWritten counts whole

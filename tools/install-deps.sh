@@ -3,7 +3,7 @@
 # missing. Quiet when everything is already there.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config xz-utils python3 clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libblkid-dev libudev-dev liblzma-dev)
+packages=(g++ cmake make pkg-config xz-utils python3 clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libblkid-dev libudev-dev liblzma-dev strace)
 
 missing=()
 for p in "${packages[@]}"; do
