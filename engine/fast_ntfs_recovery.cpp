@@ -1,5 +1,7 @@
 #include "engine/fast_ntfs_recovery.h"
 
+#include "engine/ntfs_file_data.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -462,67 +464,14 @@ ResultCode CFastNtfsRecovery::ReadBaseRecord(const ScanLogRecord& record) {
   return kSuccess;
 }
 
-// Hands the file's bytes (at most maxBytes) to `sink` in pieces of up to 64 KiB:
-// resident data whole, otherwise run by run, with zeros for sparse runs and for
-// the part beyond the initialised size. `progress` gets the percentage after
-// each piece and can stop the copy (stopped is then set and its value returned).
+// Hands the file's bytes (at most maxBytes) to `sink` in pieces of up to 64 KiB
+// (see CopyNtfsFileData); `progress` can stop the copy.
 ResultCode CFastNtfsRecovery::CopyItemData(const ScanLogRecord& record, uint64_t maxBytes, const ChunkSink& sink,
                                            const PercentCallback& progress, bool& stopped) {
   stopped = false;
   if (ResultCode rc = ReadBaseRecord(record); rc != kSuccess) return rc;
-  std::span<const uint8_t> resident;
-  ResultCode rc = ResidentDataOf(recordBuffer_, resident);
-  if (rc == kSuccess) {
-    const uint64_t size = std::min<uint64_t>({record.FileSize, resident.size(), maxBytes});
-    return sink(resident.first(size));
-  }
-  if (rc != kNtfsNotResident) return rc;
-
-  AttributeRuns runs;
-  if (rc = CollectAttributeRuns(volume_, recordBuffer_, kAttrData, runs); rc != kSuccess) return rc;
-  if (runs.flags & kAttrFlagCompressed) return kNotSupported;
-  const uint64_t size = std::min(record.FileSize, maxBytes);
-  if (size == 0) return kSuccess;
-  const uint64_t initialized = std::min(runs.initializedSize, record.FileSize);
-  const uint64_t clusterBytes = uint64_t{volume_.bytesPerSector} * volume_.sectorsPerCluster;
-  const uint32_t bps = volume_.bytesPerSector;
-  dataBuffer_.resize(kDataChunk);
-
-  uint64_t position = 0;
-  ExtentWalker walker(runs.runs);
-  ClusterExtent extent;
-  while (position < size && walker.Next(extent)) {
-    const uint64_t extentBytes = SaturatingMul(extent.clusterCount, clusterBytes);
-    const uint64_t firstSector = record.PartitionStart + SaturatingMul(extent.firstCluster, volume_.sectorsPerCluster);
-    for (uint64_t offset = 0; offset < extentBytes && position < size;) {
-      const size_t piece = static_cast<size_t>(std::min<uint64_t>({kDataChunk, extentBytes - offset, size - position}));
-      if (extent.sparse || position >= initialized) {
-        std::fill_n(dataBuffer_.begin(), piece, 0);
-      } else {
-        const uint32_t sectors = static_cast<uint32_t>((piece + bps - 1) / bps);
-        uint32_t read = 0;
-        rc = ReadSectors(static_cast<int32_t>(sectors), device_, dataBuffer_.data(), firstSector + offset / bps, bps,
-                         read);
-        if (rc != kSuccess) return read == 0 ? kReadFault : rc;
-        if (initialized < position + piece)  // the tail past the initialised size reads as zeros
-          std::fill(dataBuffer_.begin() + static_cast<ptrdiff_t>(initialized - position),
-                    dataBuffer_.begin() + static_cast<ptrdiff_t>(piece), 0);
-      }
-      if (rc = sink(std::span<const uint8_t>(dataBuffer_).first(piece)); rc != kSuccess) return rc;
-      position += piece;
-      offset += piece;
-      if (progress && position < size) {
-        const int32_t percent = static_cast<int32_t>(std::min<uint64_t>(99, position * 100 / size));
-        if (int32_t stop = progress(percent); stop != 0) {
-          stopped = true;
-          return stop;
-        }
-      }
-    }
-  }
-  // Runs that end before the file does: the rest of the file is not known.
-  if (position < size) return kHandleEof;
-  return kSuccess;
+  return CopyNtfsFileData(volume_, recordBuffer_, record.PartitionStart, record.FileSize, maxBytes, sink, progress,
+                          stopped, dataBuffer_);
 }
 
 ResultCode CFastNtfsRecovery::WriteFoundFile(const ScanLogRecord& record, const std::string& path) {
